@@ -1,0 +1,3 @@
+#include "steer.h"
+
+int main() { return steer::run(); }
