@@ -1,0 +1,166 @@
+// The calls that reach the serial line for commands and stops, in order, recorded at the seam.
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "controller_fixture.h"
+#include "recording_serial.h"
+#include "steer.h"
+
+using recording::Call;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+namespace {
+
+const std::string farewell = "\n\n\nbye bye\n";
+
+// Every byte travels in a whole cycle: an open of the board's device at 9600 baud, at most one
+// "%c" write to the descriptor that open returned, a wait of ten clock ticks, a close of it.
+void expectWholeCycles() {
+  const auto& calls = recording::calls;
+  for (size_t i = 0; i < calls.size();) {
+    ASSERT_EQ(calls[i].kind, Call::Open) << "call " << i;
+    EXPECT_EQ(calls[i].text, "/dev/ttyUSB0");
+    EXPECT_EQ(calls[i].baud, 9600);
+    const int fd = calls[i].fd;
+    size_t next = i + 1;
+    ASSERT_LT(next, calls.size());
+    if (calls[next].kind == Call::Write) {
+      EXPECT_EQ(calls[next].fd, fd);
+      EXPECT_EQ(calls[next].text, "%c");
+      ASSERT_LT(next + 1, calls.size());
+      EXPECT_GE(calls[next + 1].at - calls[next].at, 10) << "no wait after the write " << next;
+      ++next;
+    }
+    ASSERT_EQ(calls[next].kind, Call::Close) << "call " << next;
+    EXPECT_EQ(calls[next].fd, fd) << "a cycle closed a descriptor it did not open";
+    i = next + 1;
+  }
+}
+
+size_t countOf(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+}  // namespace
+
+class BoardLink : public ControllerTest {};
+
+TEST_F(BoardLink, CommandGoesOutAsPowerThenDirectionEachInItsOwnCycle) {
+  CaptureStdout();
+  steer::toArduino(1, 50);
+  EXPECT_EQ(GetCapturedStdout(), "nap = 1, pwr = 50");
+  EXPECT_EQ(recording::calls.size(), 6U);
+  EXPECT_EQ(recording::bytes(), "\x32\x81");
+  expectWholeCycles();
+}
+
+TEST_F(BoardLink, AlignedCommandCarriesItsOwnPowerNotTheProgramWideOne) {
+  CaptureStdout();
+  steer::toArduino(5, 100);
+  EXPECT_EQ(GetCapturedStdout(), "nap = 5, pwr = 100");
+  EXPECT_EQ(recording::bytes(), "\x64\x85");
+}
+
+TEST_F(BoardLink, SuccessiveEchoesRunTogetherWithoutLineBreaks) {
+  CaptureStdout();
+  steer::toArduino(2, 50);
+  steer::toArduino(2, 50);
+  EXPECT_EQ(GetCapturedStdout(), "nap = 2, pwr = 50nap = 2, pwr = 50");
+}
+
+TEST_F(BoardLink, HandlerOnlyRaisesTheFlagAndTheLoopSendsTheStop) {
+  steer::signalHandler(SIGINT);
+  EXPECT_EQ(steer::exit, 2);
+  EXPECT_TRUE(recording::calls.empty()) << "the handler itself touched the line";
+
+  CaptureStdout();
+  steer::sendPendingStops();
+  EXPECT_EQ(GetCapturedStdout(), farewell);
+  EXPECT_EQ(recording::bytes(), std::string("\x00\x80", 2));
+  expectWholeCycles();
+  ASSERT_EQ(recording::calls.size(), 6U);
+  EXPECT_GE(recording::calls[3].at - recording::calls[2].at, 10) << "no wait between the cycles";
+}
+
+TEST_F(BoardLink, NothingButStopsGoesOutOnceAStopWasAskedFor) {
+  steer::signalHandler(SIGINT);
+  CaptureStdout();
+  steer::sendPendingStops();
+  recording::reset();
+  steer::toArduino(1, 50);
+  EXPECT_EQ(GetCapturedStdout(), farewell);
+  EXPECT_TRUE(recording::calls.empty());
+}
+
+// The loop, with the object right of the band, interrupted at a chosen call of its second pass
+// (the handler is installed at the end of the first).
+class InterruptedLoop : public ControllerTest {
+ protected:
+  void SetUp() override {
+    ControllerTest::SetUp();
+    write("b.txt", "(400.0, 200.0)");
+  }
+
+  // Raises SIGINT `times` times right after the n-th call of the given kind, counting from 1.
+  static void interruptAfter(Call::Kind kind, int n, int times = 1) {
+    recording::after = [kind, n, times, seen = 0](const Call& c) mutable {
+      if (c.kind == kind && ++seen == n) {
+        for (int i = 0; i < times; ++i) std::raise(SIGINT);
+      }
+    };
+  }
+
+  static std::string runToEnd() {
+    CaptureStdout();
+    EXPECT_EQ(steer::run(), 0);
+    return GetCapturedStdout();
+  }
+};
+
+TEST_F(InterruptedLoop, StopBetweenTheCyclesOfACommandDropsItsDirectionByte) {
+  interruptAfter(Call::Close, 3);
+  const std::string out = runToEnd();
+  EXPECT_EQ(recording::bytes(), std::string("\x32\x81\x32\x00\x80", 5));
+  EXPECT_EQ(out, "nap = 1, pwr = 50" + farewell);
+  expectWholeCycles();
+}
+
+TEST_F(InterruptedLoop, StopAfterAnOpenLetsThatCycleCloseWithoutWriting) {
+  interruptAfter(Call::Open, 4);
+  const std::string out = runToEnd();
+  EXPECT_EQ(recording::bytes(), std::string("\x32\x81\x32\x00\x80", 5));
+  EXPECT_EQ(out, "nap = 1, pwr = 50" + farewell);
+  expectWholeCycles();
+}
+
+TEST_F(InterruptedLoop, StopDuringAWriteWaitsForItsCycleAndSuppressesTheEcho) {
+  interruptAfter(Call::Write, 4);
+  const std::string out = runToEnd();
+  EXPECT_EQ(recording::bytes(), std::string("\x32\x81\x32\x81\x00\x80", 6));
+  EXPECT_EQ(out, "nap = 1, pwr = 50" + farewell);
+  expectWholeCycles();
+}
+
+TEST_F(InterruptedLoop, EachInterruptGetsItsOwnStopSequenceAndFarewell) {
+  interruptAfter(Call::Close, 3, 2);
+  const std::string out = runToEnd();
+  EXPECT_EQ(recording::bytes(), std::string("\x32\x81\x32\x00\x80\x00\x80", 7));
+  EXPECT_EQ(countOf(out, farewell), 2U);
+  expectWholeCycles();
+}
+
+TEST_F(InterruptedLoop, InterruptDuringAStopSequenceSendsAnotherAfterIt) {
+  interruptAfter(Call::Write, 3);
+  recording::after = [inner = recording::after, seen = 0](const Call& c) mutable {
+    inner(c);
+    if (c.kind == Call::Write && c.value == 0 && ++seen == 1) std::raise(SIGINT);
+  };
+  const std::string out = runToEnd();
+  EXPECT_EQ(recording::bytes(), std::string("\x32\x81\x32\x00\x80\x00\x80", 7));
+  EXPECT_EQ(countOf(out, farewell), 2U);
+  expectWholeCycles();
+}

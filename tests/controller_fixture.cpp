@@ -1,0 +1,36 @@
+#include "controller_fixture.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+
+#include "recording_serial.h"
+#include "steer.h"
+
+void ControllerTest::SetUp() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "steer-test-XXXXXX").string();
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+  dir_ = pattern;
+  previous_ = std::filesystem::current_path();
+  std::filesystem::current_path(dir_);
+
+  steer::width = 640;
+  steer::pwr = 50;
+  steer::goal = 0;
+  std::fill(std::begin(steer::m), std::end(steer::m), 0.0F);
+  std::fill(std::begin(steer::b), std::end(steer::b), 0.0F);
+  steer::exit = 0;
+  steer::stopsPending = 0;
+  recording::reset();
+}
+
+void ControllerTest::TearDown() {
+  std::signal(SIGINT, SIG_DFL);
+  recording::reset();
+  std::filesystem::current_path(previous_);
+  std::filesystem::remove_all(dir_);
+}
+
+void ControllerTest::write(const std::string& name, const std::string& text) {
+  std::ofstream(name, std::ios::binary | std::ios::trunc) << text;
+}

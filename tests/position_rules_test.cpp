@@ -1,0 +1,175 @@
+// How the position files are read and how the centre-band rules pick a command.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <limits>
+
+#include "controller_fixture.h"
+#include "steer.h"
+
+namespace {
+constexpr float notANumber = std::numeric_limits<float>::quiet_NaN();
+constexpr float infinity = std::numeric_limits<float>::infinity();
+}  // namespace
+
+class ObjectFile : public ControllerTest {
+ protected:
+  void SetUp() override {
+    ControllerTest::SetUp();
+    steer::b[0] = -1;
+    steer::b[1] = -2;
+  }
+  void read(const std::string& text) {
+    write("b.txt", text);
+    steer::readObjectPosition();
+  }
+};
+
+TEST_F(ObjectFile, ReadsTheProducersLayout) {
+  read("(412.5, 233.0)\n");
+  EXPECT_EQ(steer::b[0], 412.5F);
+  EXPECT_EQ(steer::b[1], 233.0F);
+}
+
+TEST_F(ObjectFile, AcceptsABlankAfterTheParenthesis) {
+  read("( 7, 8)");
+  EXPECT_EQ(steer::b[0], 7.0F);
+  EXPECT_EQ(steer::b[1], 8.0F);
+}
+
+TEST_F(ObjectFile, BlankBeforeTheCommaStopsAfterTheFirstNumber) {
+  read("(7 , 8)");
+  EXPECT_EQ(steer::b[0], 7.0F);
+  EXPECT_EQ(steer::b[1], -2.0F);
+}
+
+TEST_F(ObjectFile, BlankBeforeTheParenthesisChangesNothing) {
+  read(" (7, 8)");
+  EXPECT_EQ(steer::b[0], -1.0F);
+  EXPECT_EQ(steer::b[1], -2.0F);
+}
+
+TEST_F(ObjectFile, TextInPlaceOfANumberKeepsWhatItDidNotReach) {
+  read("(5, left)");
+  EXPECT_EQ(steer::b[0], 5.0F);
+  EXPECT_EQ(steer::b[1], -2.0F);
+}
+
+TEST_F(ObjectFile, TakesHexadecimalAndSpecialValues) {
+  read("(0x1.4p8, -INFINITY)");
+  EXPECT_EQ(steer::b[0], 320.0F);
+  EXPECT_EQ(steer::b[1], -infinity);
+  read("(nan, 1e2)");
+  EXPECT_TRUE(std::isnan(steer::b[0]));
+  EXPECT_EQ(steer::b[1], 100.0F);
+}
+
+TEST_F(ObjectFile, MissingFileKeepsTheEarlierValues) {
+  steer::readObjectPosition();
+  EXPECT_EQ(steer::b[0], -1.0F);
+  EXPECT_EQ(steer::b[1], -2.0F);
+  EXPECT_EQ(steer::f, nullptr);
+}
+
+class GoalFile : public ControllerTest {
+ protected:
+  void SetUp() override {
+    ControllerTest::SetUp();
+    for (int i = 0; i < 8; ++i) steer::m[i] = static_cast<float>(-1 - i);
+  }
+  void read(const std::string& text) {
+    write("t.txt", text);
+    steer::readGoalPoints();
+  }
+  static void expectM(std::initializer_list<float> want) {
+    int i = 0;
+    for (float v : want) EXPECT_EQ(steer::m[i++], v) << "m[" << i - 1 << "]";
+  }
+};
+
+TEST_F(GoalFile, FourLinesAndOneLineReadTheSame) {
+  read("1 2\n3 4\n5 6\n7 8\n");
+  expectM({1, 2, 3, 4, 5, 6, 7, 8});
+  read("8 7 6 5 4 3 2 1");
+  expectM({8, 7, 6, 5, 4, 3, 2, 1});
+}
+
+TEST_F(GoalFile, SignedNumbersNeedNoBlankBeforeThem) {
+  read("1-2+3-4 5 6 7 8");
+  expectM({1, -2, 3, -4, 5, 6, 7, 8});
+}
+
+TEST_F(GoalFile, FiveNumbersLeaveTheLastThreeAsTheyWere) {
+  read("1 2\n3 4\n5");
+  expectM({1, 2, 3, 4, 5, -6, -7, -8});
+}
+
+TEST_F(GoalFile, EmptyOrMissingFileChangesNothing) {
+  read("");
+  expectM({-1, -2, -3, -4, -5, -6, -7, -8});
+  std::filesystem::remove("t.txt");
+  steer::readGoalPoints();
+  expectM({-1, -2, -3, -4, -5, -6, -7, -8});
+}
+
+// One row of the decision table: object x, goal points' x (m[2], m[6]), the command expected.
+struct Row {
+  float x;
+  float m2;
+  float m6;
+  int nap;
+  int power;
+};
+
+class CentreBand : public ControllerTest, public testing::WithParamInterface<Row> {};
+
+TEST_P(CentreBand, PicksTheCommand) {
+  const Row row = GetParam();
+  steer::b[0] = row.x;
+  steer::m[2] = row.m2;
+  steer::m[6] = row.m6;
+  const steer::Command c = steer::decide(320);
+  EXPECT_EQ(c.nap, row.nap);
+  if (row.nap != 0) {
+    EXPECT_EQ(c.power, row.power);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DecisionTable, CentreBand,
+    testing::Values(Row{400, 0, 0, 1, 50}, Row{330.5F, 0, 0, 1, 50}, Row{309.9F, 0, 0, 2, 50},
+                    Row{0, 0, 0, 2, 50}, Row{-infinity, 0, 0, 2, 50}, Row{infinity, 0, 0, 1, 50},
+                    Row{310, 320, 320, 5, 100}, Row{330, 320, 320, 5, 100},
+                    Row{320, 330, 331, 5, 100},     // mean 330.5 truncates into the band
+                    Row{320, 331, 331, 4, 50},      // mean 331 is just right of it
+                    Row{320, 309, 310, 3, 50},      // mean 309.5 truncates to 309
+                    Row{320, notANumber, 0, 3, 50},        // not a number counts as 0
+                    Row{320, infinity, 0, 4, 50}, Row{320, -infinity, 0, 3, 50},
+                    Row{320, 3e38F, 3e38F, 4, 50},  // the sum overflows to infinity
+                    Row{notANumber, 320, 320, 0, 0}));     // an object that is not a number sends nothing
+
+TEST_F(ControllerTest, GoalIsStoredOnlyWhileTheObjectIsCentred) {
+  steer::m[2] = 500;
+  steer::m[6] = 500;
+  steer::b[0] = 320;
+  steer::decide(320);
+  EXPECT_EQ(steer::goal, 500);
+  steer::m[2] = 0;
+  steer::b[0] = 100;
+  steer::decide(320);
+  EXPECT_EQ(steer::goal, 500);
+}
+
+TEST(GoalFromMean, TruncatesTowardZeroAndSaturates) {
+  EXPECT_EQ(steer::goalFromMean(2.9F), 2);
+  EXPECT_EQ(steer::goalFromMean(-2.9F), -2);
+  EXPECT_EQ(steer::goalFromMean(2147483520.0F), 2147483520);  // largest float below 2^31
+  EXPECT_EQ(steer::goalFromMean(2147483648.0F), INT_MAX);
+  EXPECT_EQ(steer::goalFromMean(-2147483648.0F), INT_MIN);
+  EXPECT_EQ(steer::goalFromMean(-1e30F), INT_MIN);
+  EXPECT_EQ(steer::goalFromMean(infinity), INT_MAX);
+  EXPECT_EQ(steer::goalFromMean(-infinity), INT_MIN);
+  EXPECT_EQ(steer::goalFromMean(notANumber), 0);
+  EXPECT_EQ(steer::goalFromMean(-notANumber), 0);
+}

@@ -1,0 +1,31 @@
+// A stand-in for the serial line that records every call instead of touching a device.
+#pragma once
+
+#include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace recording {
+
+struct Call {
+  enum Kind { Open, Write, Close } kind;
+  int fd;
+  int value;           // the byte written; unused for opens and closes
+  std::string text;    // the device opened, or the format written with
+  int baud;            // the rate asked for by an open
+  std::clock_t at;     // processor time of the call
+};
+
+// Every call made since the last reset, in order.
+extern std::vector<Call> calls;
+
+// Runs after each call has been recorded, to let a test act at that exact point.
+extern std::function<void(const Call&)> after;
+
+void reset();
+
+// The bytes written, in order.
+std::string bytes();
+
+}  // namespace recording

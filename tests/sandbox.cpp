@@ -1,0 +1,218 @@
+#include "sandbox.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+// Reports why the sandbox could not be made, through the pipe the parent reads, and ends the child.
+[[noreturn]] void fail(int report, const char* what) {
+  char text[256];
+  const int n = std::snprintf(text, sizeof text, "%s: %s", what, std::strerror(errno));
+  if (n > 0) (void)!write(report, text, static_cast<size_t>(n));
+  _exit(127);
+}
+
+void put(int report, const char* path, const char* text) {
+  const int fd = open(path, O_WRONLY | O_CLOEXEC);
+  if (fd < 0 || write(fd, text, std::strlen(text)) < 0) fail(report, path);
+  close(fd);
+}
+
+// Makes the file that `fd` refers to appear at `target`.
+void bind(int report, int fd, const char* target) {
+  const int made = open(target, O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+  if (made < 0) fail(report, target);
+  close(made);
+  char source[64];
+  std::snprintf(source, sizeof source, "/proc/self/fd/%d", fd);
+  if (mount(source, target, nullptr, MS_BIND, nullptr) != 0) fail(report, target);
+}
+
+// In the child: a private mount namespace, as root when we are, in a user namespace otherwise.
+void enterNamespace(int report, uid_t uid, gid_t gid) {
+  if (unshare(CLONE_NEWNS) != 0) {
+    if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) fail(report, "unshare");
+    char map[64];
+    put(report, "/proc/self/setgroups", "deny");
+    std::snprintf(map, sizeof map, "0 %u 1", uid);
+    put(report, "/proc/self/uid_map", map);
+    std::snprintf(map, sizeof map, "0 %u 1", gid);
+    put(report, "/proc/self/gid_map", map);
+  }
+  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) fail(report, "mount private");
+}
+
+}  // namespace
+
+Sandbox::Sandbox(std::string program, std::string device)
+    : program_(std::move(program)), device_(std::move(device)) {
+  std::string pattern = (std::filesystem::temp_directory_path() / "steer-e2e-XXXXXX").string();
+  if (mkdtemp(pattern.data()) != nullptr) dir_ = pattern;
+}
+
+Sandbox::~Sandbox() {
+  if (pid_ > 0 && !ended_) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  for (int fd : {master_, slave_, outRead_}) {
+    if (fd >= 0) close(fd);
+  }
+  if (!dir_.empty()) std::filesystem::remove_all(dir_);
+}
+
+void Sandbox::writeFile(const std::string& name, const std::string& text) const {
+  const std::string path = dir_ + "/" + name;
+  std::ofstream(path + ".new", std::ios::binary | std::ios::trunc) << text;
+  std::filesystem::rename(path + ".new", path);
+}
+
+void Sandbox::makeFifo(const std::string& name) const { mkfifo((dir_ + "/" + name).c_str(), 0600); }
+
+int Sandbox::openFifoForWriting(const std::string& name) const {
+  return open((dir_ + "/" + name).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+}
+
+bool Sandbox::start() {
+  if (dir_.empty()) return error_ = "no temporary folder", false;
+  if (!device_.empty()) {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char name[64];
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
+        ptsname_r(master_, name, sizeof name) != 0) {
+      return error_ = "no pseudo-terminal", false;
+    }
+    slavePath_ = name;
+    slave_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    fcntl(master_, F_SETFL, O_NONBLOCK);
+  }
+  int out[2];
+  int report[2];
+  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(report, O_CLOEXEC) != 0) return error_ = "no pipe", false;
+  const uid_t uid = getuid();
+  const gid_t gid = getgid();
+
+  pid_ = fork();
+  if (pid_ == 0) {
+    enterNamespace(report[1], uid, gid);
+    const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+    const int line = device_.empty() ? -1 : open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (null < 0 || (!device_.empty() && line < 0)) fail(report[1], "open");
+    if (mount("tmpfs", "/dev", "tmpfs", MS_NOSUID | MS_NOEXEC, "mode=0755") != 0) {
+      fail(report[1], "mount /dev");
+    }
+    bind(report[1], null, "/dev/null");
+    if (line >= 0) bind(report[1], line, device_.c_str());
+    if (chdir(dir_.c_str()) != 0) fail(report[1], "chdir");
+    if (dup2(null, 0) < 0 || dup2(out[1], 1) < 0) fail(report[1], "dup2");
+    std::signal(SIGINT, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    execl(program_.c_str(), program_.c_str(), static_cast<char*>(nullptr));
+    fail(report[1], program_.c_str());
+  }
+  close(out[1]);
+  close(report[1]);
+  outRead_ = out[0];
+  fcntl(outRead_, F_SETFL, O_NONBLOCK);
+  if (pid_ < 0) {
+    close(report[0]);
+    return error_ = "fork failed", false;
+  }
+  // The report pipe closes on a successful exec and carries the reason otherwise.
+  char text[256];
+  const ssize_t n = read(report[0], text, sizeof text);
+  close(report[0]);
+  if (n > 0) {
+    error_.assign(text, static_cast<size_t>(n));
+    waitpid(pid_, &status_, 0);
+    ended_ = true;
+    return false;
+  }
+  return true;
+}
+
+void Sandbox::readAvailable(int timeoutMs) {
+  pollfd fds[2] = {{master_, POLLIN, 0}, {outRead_, POLLIN, 0}};
+  if (poll(fds, 2, timeoutMs) <= 0) return;
+  char chunk[4096];
+  if (master_ >= 0 && (fds[0].revents & POLLIN) != 0) {
+    const ssize_t n = read(master_, chunk, sizeof chunk);
+    if (n > 0) line_.append(chunk, static_cast<size_t>(n));
+  }
+  if (outRead_ >= 0 && (fds[1].revents & (POLLIN | POLLHUP)) != 0) {
+    const ssize_t n = read(outRead_, chunk, sizeof chunk);
+    if (n > 0) out_.append(chunk, static_cast<size_t>(n));
+    if (n == 0) {
+      close(outRead_);
+      outRead_ = -1;
+    }
+  }
+}
+
+bool Sandbox::running() {
+  if (ended_ || pid_ <= 0) return false;
+  if (waitpid(pid_, &status_, WNOHANG) != pid_) return true;
+  ended_ = true;
+  // Everything the program wrote is in the terminal's and the pipe's buffers by now: a read on
+  // the terminal with nothing ready waits for the kernel to hand over what is still in flight.
+  char chunk[4096];
+  ssize_t n = 0;
+  while (master_ >= 0 && (n = read(master_, chunk, sizeof chunk)) > 0) {
+    line_.append(chunk, static_cast<size_t>(n));
+  }
+  while (outRead_ >= 0) readAvailable(1000);
+  return false;
+}
+
+bool Sandbox::collectUntil(const std::function<bool()>& done, int seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!done()) {
+    if (!running() || std::chrono::steady_clock::now() > deadline) return done();
+    readAvailable(10);
+  }
+  return true;
+}
+
+bool Sandbox::catches(int sig) const {
+  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+  std::string key;
+  std::string value;
+  while (status >> key >> value) {
+    if (key == "SigCgt:") return ((std::stoull(value, nullptr, 16) >> (sig - 1)) & 1U) != 0;
+    std::getline(status, value);
+  }
+  return false;
+}
+
+void Sandbox::send(int sig) const {
+  if (pid_ > 0 && !ended_) kill(pid_, sig);
+}
+
+int Sandbox::finish(int seconds) {
+  collectUntil([this] { return ended_; }, seconds);
+  if (!ended_) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &status_, 0);
+    ended_ = true;
+    error_ = "the program did not end in time";
+  }
+  return status_;
+}

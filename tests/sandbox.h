@@ -1,0 +1,61 @@
+// Runs one of our programs the way a user would, but with a pseudo-terminal standing in for the
+// board: the program runs in a private mount namespace whose /dev holds only "null" and, when
+// asked for, the board's device node, which is the terminal's far side. The host's /dev is never
+// touched. The program's working directory is a fresh temporary folder.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+
+class Sandbox {
+ public:
+  // `device` is the node the program will find, "/dev/ttyUSB0" say; empty for no device at all.
+  Sandbox(std::string program, std::string device);
+  ~Sandbox();
+  Sandbox(const Sandbox&) = delete;
+  Sandbox& operator=(const Sandbox&) = delete;
+
+  // Replaces a file in the working directory in one step, as a careful producer would.
+  void writeFile(const std::string& name, const std::string& text) const;
+  void makeFifo(const std::string& name) const;
+  // Opens a FIFO made with makeFifo for writing, without waiting; -1 while it has no reader.
+  int openFifoForWriting(const std::string& name) const;
+
+  // Starts the program; returns false, with the reason in error(), when the sandbox can't be made.
+  bool start();
+
+  // Collects the line and standard output until `done` holds or the program has ended;
+  // gives up after `seconds`. Returns whether `done` holds.
+  bool collectUntil(const std::function<bool()>& done, int seconds = 20);
+
+  // Whether the program has a handler installed for `sig` at this moment.
+  bool catches(int sig) const;
+  void send(int sig) const;
+
+  // Waits for the program to end, collecting everything it sent; returns its wait status.
+  int finish(int seconds = 20);
+  bool running();
+
+  const std::string& line() const { return line_; }
+  const std::string& out() const { return out_; }
+  const std::string& error() const { return error_; }
+
+ private:
+  void readAvailable(int timeoutMs);
+
+  std::string program_;
+  std::string device_;
+  std::string dir_;
+  int master_ = -1;
+  int slave_ = -1;  // held open so that the line never hangs up between the program's cycles
+  std::string slavePath_;
+  int outRead_ = -1;
+  pid_t pid_ = -1;
+  int status_ = 0;
+  bool ended_ = false;
+  std::string line_;
+  std::string out_;
+  std::string error_;
+};

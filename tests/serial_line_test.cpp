@@ -1,0 +1,126 @@
+// Our serial line layer against a pseudo-terminal, whose far side shows what reached the line.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "serial_line.h"
+
+class SerialLine : public testing::Test {
+ protected:
+  void SetUp() override {
+    master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    char name[64];
+    ASSERT_EQ(ptsname_r(master, name, sizeof name), 0);
+    path = name;
+    held = open(name, O_RDWR | O_NOCTTY);  // keeps the line from hanging up between opens
+    ASSERT_GE(held, 0);
+    fcntl(master, F_SETFL, O_NONBLOCK);
+  }
+  void TearDown() override {
+    close(held);
+    close(master);
+  }
+
+  // Everything written to the line so far.
+  std::string received() const {
+    std::string all;
+    char chunk[4096];
+    ssize_t n = 0;
+    while ((n = read(master, chunk, sizeof chunk)) > 0) all.append(chunk, static_cast<size_t>(n));
+    return all;
+  }
+
+  int master = -1;
+  int held = -1;
+  std::string path;
+};
+
+TEST_F(SerialLine, OpensATerminalAsARawBlocking8N1LineAtTheRate) {
+  const int fd = serialOpen(path.c_str(), 9600);
+  ASSERT_GE(fd, 0);
+  termios t{};
+  ASSERT_EQ(tcgetattr(fd, &t), 0);
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
+  EXPECT_EQ(cfgetispeed(&t), static_cast<speed_t>(B9600));
+  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0U) << "not 8N1 without flow control";
+  EXPECT_EQ(t.c_cflag & (CREAD | CLOCAL), static_cast<tcflag_t>(CREAD | CLOCAL));
+  EXPECT_EQ(t.c_cflag & HUPCL, 0U) << "closing would drop the modem lines and reset the board";
+  EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), 0U);
+  EXPECT_EQ(t.c_oflag & OPOST, 0U) << "output would be translated";
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0U);
+  EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << "writes must block";
+  serialClose(fd);
+}
+
+TEST_F(SerialLine, NeverBecomesTheControllingTerminal) {
+  const pid_t child = fork();
+  if (child == 0) {
+    setsid();  // a session without a terminal would adopt the first one it opens
+    const int fd = serialOpen(path.c_str(), 9600);
+    const bool adopted = open("/dev/tty", O_RDWR) >= 0;
+    _exit(fd >= 0 && !adopted ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST_F(SerialLine, PrintfWritesExactlyTheFormattedBytesNulIncluded) {
+  const int fd = serialOpen(path.c_str(), 9600);
+  serialPrintf(fd, "%c", 0);
+  serialPrintf(fd, "%c", 0x80);
+  serialPrintf(fd, "%c", 0x132);  // a character is the value's low eight bits
+  serialPrintf(fd, "n%dn", 5);
+  const std::string longText(1000, 'x');
+  serialPrintf(fd, "%s.", longText.c_str());
+  serialClose(fd);
+  EXPECT_EQ(received(), std::string("\x00\x80\x32n5n", 6) + longText + ".");
+}
+
+TEST_F(SerialLine, PutcharWritesOneByte) {
+  const int fd = serialOpen(path.c_str(), 115200);
+  serialPutchar(fd, 1);
+  serialPutchar(fd, 0);
+  serialClose(fd);
+  EXPECT_EQ(received(), std::string("\x01\x00", 2));
+}
+
+TEST_F(SerialLine, OpenFailsWithMinusOneForNoDeviceOrAnOddRate) {
+  EXPECT_EQ(serialOpen("/nonexistent/ttyUSB0", 9600), -1);
+  EXPECT_EQ(serialOpen(path.c_str(), 9601), -1);
+  EXPECT_EQ(serialOpen(nullptr, 9600), -1);
+}
+
+TEST(SerialLineFailureValue, EveryCallTakesItWithoutASystemCall) {
+  errno = 0;
+  serialPrintf(-1, "%c", 0);
+  serialPutchar(-1, 1);
+  serialClose(-1);
+  EXPECT_EQ(errno, 0) << "a call reached the kernel with the failure value";
+}
+
+TEST(SerialLineOnAFile, WritesToSomethingThatIsNotATerminal) {
+  const auto file = std::filesystem::temp_directory_path() / "serial-line-test.bin";
+  std::ofstream(file).close();
+  const int fd = serialOpen(file.c_str(), 9600);
+  ASSERT_GE(fd, 0);
+  serialPrintf(fd, "%c", 0);
+  serialPutchar(fd, 0x81);
+  serialClose(fd);
+  std::ifstream in(file, std::ios::binary);
+  const std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(got, std::string("\x00\x81", 2));
+  std::filesystem::remove(file);
+}

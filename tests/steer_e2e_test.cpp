@@ -1,0 +1,148 @@
+// The built controller, run as a user runs it, with a pseudo-terminal as its board.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include "sandbox.h"
+
+namespace {
+
+const std::string farewell = "\n\n\nbye bye\n";
+
+size_t countOf(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+bool endsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+}  // namespace
+
+class SteerOnALine : public testing::Test {
+ protected:
+  explicit SteerOnALine(const char* device = "/dev/ttyUSB0") : box(STEER_PROGRAM, device) {}
+
+  void start() { ASSERT_TRUE(box.start()) << box.error(); }
+
+  // Waits until the handler is in place, that is, until the first pass has ended.
+  void interruptAfterFirstPass() {
+    ASSERT_TRUE(box.collectUntil([this] { return box.catches(SIGINT); })) << "no handler";
+    box.send(SIGINT);
+  }
+
+  bool lineHas(const std::string& bytes) {
+    return box.collectUntil([&] { return box.line().find(bytes) != std::string::npos; });
+  }
+
+  void expectStoppedCleanly() {
+    const int status = box.finish();
+    ASSERT_TRUE(WIFEXITED(status)) << box.error();
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(endsWith(box.out(), farewell)) << box.out().substr(box.out().size() - 40);
+    EXPECT_EQ(countOf(box.out(), farewell), 1U);
+  }
+
+  Sandbox box;
+};
+
+TEST_F(SteerOnALine, SendsFramesEchoesThemAndEndsWithTheStopSequence) {
+  box.writeFile("t.txt", "300 100\n320 100\n300 300\n340 300\n");
+  box.writeFile("b.txt", "(400.0, 200.0)\n");
+  start();
+  ASSERT_TRUE(lineHas("\x32\x81\x32\x81"));
+  interruptAfterFirstPass();
+  expectStoppedCleanly();
+
+  // Whole frames, perhaps the power byte of an interrupted one, then the stop and nothing else.
+  const std::string& line = box.line();
+  ASSERT_TRUE(endsWith(line, std::string("\x00\x80", 2)));
+  const std::string frames = line.substr(0, line.size() - 2);
+  for (size_t i = 0; i < frames.size(); ++i) {
+    ASSERT_EQ(frames[i], i % 2 == 0 ? '\x32' : '\x81') << "byte " << i;
+  }
+  // One echo for every frame that went out before the stop was asked for; the interrupted pass
+  // echoes nothing, even when its frame had already gone out whole.
+  const size_t echoes = countOf(box.out(), "nap = 1, pwr = 50");
+  const size_t whole = frames.size() / 2;
+  EXPECT_TRUE(echoes == whole || (echoes + 1 == whole && frames.size() % 2 == 0))
+      << echoes << " echoes for " << frames.size() << " bytes";
+  EXPECT_EQ(box.out().find("nap = 1, pwr = 50" + farewell), box.out().size() - 17 - farewell.size());
+}
+
+TEST_F(SteerOnALine, FollowsFilesRewrittenWhileItRuns) {
+  box.writeFile("b.txt", "(400, 0)");
+  start();
+  ASSERT_TRUE(lineHas("\x32\x81"));
+  box.writeFile("b.txt", "(100, 0)");
+  ASSERT_TRUE(lineHas("\x32\x82"));
+  box.writeFile("t.txt", "0 0 400 0 0 0 400 0");
+  box.writeFile("b.txt", "(320, 0)");
+  ASSERT_TRUE(lineHas("\x32\x84"));
+  box.writeFile("t.txt", "0 0 320 0 0 0 320 0");
+  ASSERT_TRUE(lineHas("\x64\x85\x64\x85"));  // so the first has surely been echoed
+  interruptAfterFirstPass();
+  expectStoppedCleanly();
+  for (const char* echo : {"nap = 1, pwr = 50", "nap = 2, pwr = 50", "nap = 4, pwr = 50",
+                           "nap = 5, pwr = 100"}) {
+    EXPECT_NE(box.out().find(echo), std::string::npos) << echo;
+  }
+}
+
+TEST_F(SteerOnALine, MissingFilesLeaveTheObjectAtZeroSoItTurnsLeft) {
+  start();
+  ASSERT_TRUE(lineHas("\x32\x82\x32\x82"));
+  interruptAfterFirstPass();
+  expectStoppedCleanly();
+  EXPECT_EQ(box.out().rfind("nap = 2, pwr = 50", 0), 0U);
+  EXPECT_EQ(box.line().find_first_not_of(std::string("\x32\x82\x00\x80", 4)), std::string::npos);
+}
+
+TEST_F(SteerOnALine, InterruptDuringTheFirstPassMeetsTheDefaultAction) {
+  box.makeFifo("t.txt");  // the first pass waits here for a writer that never comes
+  start();
+  ASSERT_FALSE(box.catches(SIGINT));
+  box.send(SIGINT);
+  const int status = box.finish();
+  ASSERT_TRUE(WIFSIGNALED(status)) << box.error();
+  EXPECT_EQ(WTERMSIG(status), SIGINT);
+  EXPECT_EQ(box.line(), "");
+  EXPECT_EQ(box.out(), "");
+}
+
+TEST_F(SteerOnALine, PendingStopGoesOutAsSoonAsABlockedReadEnds) {
+  box.makeFifo("b.txt");
+  start();
+  // Let the first pass through, then hold the second one in its read of the object.
+  int writer = -1;
+  ASSERT_TRUE(box.collectUntil([&] { return (writer = box.openFifoForWriting("b.txt")) >= 0; }));
+  ASSERT_GT(write(writer, "(400, 0)", 8), 0);
+  close(writer);
+  ASSERT_TRUE(box.collectUntil([&] { return box.catches(SIGINT); }));
+  ASSERT_TRUE(box.collectUntil([&] { return (writer = box.openFifoForWriting("b.txt")) >= 0; }));
+  box.send(SIGINT);
+  ASSERT_GT(write(writer, "(400, 0)", 8), 0);
+  close(writer);
+  expectStoppedCleanly();
+  // The first pass's frame, then the stop; the interrupted pass sends no command of its own.
+  EXPECT_EQ(box.line(), std::string("\x32\x81\x00\x80", 4));
+  EXPECT_EQ(box.out(), "nap = 1, pwr = 50" + farewell);
+}
+
+class SteerWithoutABoard : public SteerOnALine {
+ protected:
+  SteerWithoutABoard() : SteerOnALine("") {}
+};
+
+TEST_F(SteerWithoutABoard, KeepsEchoingAndStillStops) {
+  box.writeFile("b.txt", "(400, 0)");
+  start();
+  // Standard output is a pipe here, so the echoes arrive a buffer at a time.
+  ASSERT_TRUE(box.collectUntil([this] { return countOf(box.out(), "nap = 1, pwr = 50") >= 100; }));
+  interruptAfterFirstPass();
+  expectStoppedCleanly();
+}
