@@ -17,7 +17,8 @@ int fd = 0;
 volatile std::sig_atomic_t exit = 0;
 std::atomic<int> stopsPending{0};
 
-static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free counter");
+static_assert(std::atomic<int>::is_always_lock_free,
+              "the signal handler needs a lock-free counter");
 
 namespace {
 

@@ -141,13 +141,14 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(Row{400, 0, 0, 1, 50}, Row{330.5F, 0, 0, 1, 50}, Row{309.9F, 0, 0, 2, 50},
                     Row{0, 0, 0, 2, 50}, Row{-infinity, 0, 0, 2, 50}, Row{infinity, 0, 0, 1, 50},
                     Row{310, 320, 320, 5, 100}, Row{330, 320, 320, 5, 100},
-                    Row{320, 330, 331, 5, 100},     // mean 330.5 truncates into the band
-                    Row{320, 331, 331, 4, 50},      // mean 331 is just right of it
-                    Row{320, 309, 310, 3, 50},      // mean 309.5 truncates to 309
-                    Row{320, notANumber, 0, 3, 50},        // not a number counts as 0
+                    Row{320, 330, 331, 5, 100},      // mean 330.5 truncates into the band
+                    Row{320, 331, 331, 4, 50},       // mean 331 is just right of it
+                    Row{320, 309, 310, 3, 50},       // mean 309.5 truncates to 309
+                    Row{320, notANumber, 0, 3, 50},  // not a number counts as 0
                     Row{320, infinity, 0, 4, 50}, Row{320, -infinity, 0, 3, 50},
                     Row{320, 3e38F, 3e38F, 4, 50},  // the sum overflows to infinity
-                    Row{notANumber, 320, 320, 0, 0}));     // an object that is not a number sends nothing
+                    Row{notANumber, 320, 320, 0,
+                        0}));  // an object that is not a number sends nothing
 
 TEST_F(ControllerTest, GoalIsStoredOnlyWhileTheObjectIsCentred) {
   steer::m[2] = 500;

@@ -11,10 +11,10 @@ namespace recording {
 struct Call {
   enum Kind { Open, Write, Close } kind;
   int fd;
-  int value;           // the byte written; unused for opens and closes
-  std::string text;    // the device opened, or the format written with
-  int baud;            // the rate asked for by an open
-  std::clock_t at;     // processor time of the call
+  int value;         // the byte written; unused for opens and closes
+  std::string text;  // the device opened, or the format written with
+  int baud;          // the rate asked for by an open
+  std::clock_t at;   // processor time of the call
 };
 
 // Every call made since the last reset, in order.

@@ -55,7 +55,42 @@ void enterNamespace(int report, uid_t uid, gid_t gid) {
     std::snprintf(map, sizeof map, "0 %u 1", gid);
     put(report, "/proc/self/gid_map", map);
   }
-  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) fail(report, "mount private");
+  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    fail(report, "mount private");
+}
+
+// What the child needs, prepared before the fork so that the child only makes system calls.
+struct Plan {
+  const char* program;
+  const char* device;  // empty for none
+  const char* slavePath;
+  const char* dir;
+  int output;
+  int report;
+  uid_t uid;
+  gid_t gid;
+};
+
+// In the child: replaces /dev with one holding "null" and the board's node, then runs the program.
+[[noreturn]] void becomeProgram(const Plan& plan) {
+  enterNamespace(plan.report, plan.uid, plan.gid);
+  const bool board = plan.device[0] != '\0';
+  const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+  const int line = board ? open(plan.slavePath, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
+  if (null < 0 || (board && line < 0)) fail(plan.report, "open");
+  if (mount("tmpfs", "/dev", "tmpfs", MS_NOSUID | MS_NOEXEC, "mode=0755") != 0) {
+    fail(plan.report, "mount /dev");
+  }
+  bind(plan.report, null, "/dev/null");
+  if (board) bind(plan.report, line, plan.device);
+  if (chdir(plan.dir) != 0) fail(plan.report, "chdir");
+  if (dup2(null, 0) < 0 || dup2(plan.output, 1) < 0) fail(plan.report, "dup2");
+  std::signal(SIGINT, SIG_DFL);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  execl(plan.program, plan.program, static_cast<char*>(nullptr));
+  fail(plan.report, plan.program);
 }
 
 }  // namespace
@@ -89,62 +124,47 @@ int Sandbox::openFifoForWriting(const std::string& name) const {
   return open((dir_ + "/" + name).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
 }
 
+bool Sandbox::refuse(const std::string& why) {
+  error_ = why;
+  return false;
+}
+
 bool Sandbox::start() {
-  if (dir_.empty()) return error_ = "no temporary folder", false;
+  if (dir_.empty()) return refuse("no temporary folder");
   if (!device_.empty()) {
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     char name[64];
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
         ptsname_r(master_, name, sizeof name) != 0) {
-      return error_ = "no pseudo-terminal", false;
+      return refuse("no pseudo-terminal");
     }
     slavePath_ = name;
     slave_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     fcntl(master_, F_SETFL, O_NONBLOCK);
   }
-  int out[2];
+  int output[2];
   int report[2];
-  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(report, O_CLOEXEC) != 0) return error_ = "no pipe", false;
-  const uid_t uid = getuid();
-  const gid_t gid = getgid();
-
+  if (pipe2(output, O_CLOEXEC) != 0 || pipe2(report, O_CLOEXEC) != 0) return refuse("no pipe");
+  const Plan plan{program_.c_str(), device_.c_str(), slavePath_.c_str(), dir_.c_str(),
+                  output[1],        report[1],       getuid(),           getgid()};
   pid_ = fork();
-  if (pid_ == 0) {
-    enterNamespace(report[1], uid, gid);
-    const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
-    const int line = device_.empty() ? -1 : open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (null < 0 || (!device_.empty() && line < 0)) fail(report[1], "open");
-    if (mount("tmpfs", "/dev", "tmpfs", MS_NOSUID | MS_NOEXEC, "mode=0755") != 0) {
-      fail(report[1], "mount /dev");
-    }
-    bind(report[1], null, "/dev/null");
-    if (line >= 0) bind(report[1], line, device_.c_str());
-    if (chdir(dir_.c_str()) != 0) fail(report[1], "chdir");
-    if (dup2(null, 0) < 0 || dup2(out[1], 1) < 0) fail(report[1], "dup2");
-    std::signal(SIGINT, SIG_DFL);
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    execl(program_.c_str(), program_.c_str(), static_cast<char*>(nullptr));
-    fail(report[1], program_.c_str());
-  }
-  close(out[1]);
+  if (pid_ == 0) becomeProgram(plan);
+  close(output[1]);
   close(report[1]);
-  outRead_ = out[0];
+  outRead_ = output[0];
   fcntl(outRead_, F_SETFL, O_NONBLOCK);
   if (pid_ < 0) {
     close(report[0]);
-    return error_ = "fork failed", false;
+    return refuse("fork failed");
   }
   // The report pipe closes on a successful exec and carries the reason otherwise.
   char text[256];
   const ssize_t n = read(report[0], text, sizeof text);
   close(report[0]);
   if (n > 0) {
-    error_.assign(text, static_cast<size_t>(n));
     waitpid(pid_, &status_, 0);
     ended_ = true;
-    return false;
+    return refuse(std::string(text, static_cast<size_t>(n)));
   }
   return true;
 }

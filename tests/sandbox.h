@@ -44,6 +44,7 @@ class Sandbox {
 
  private:
   void readAvailable(int timeoutMs);
+  bool refuse(const std::string& why);
 
   std::string program_;
   std::string device_;

@@ -1,7 +1,8 @@
 // Our serial line layer against a pseudo-terminal, whose far side shows what reached the line.
-#include <gtest/gtest.h>
+#include "serial_line.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -10,8 +11,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-
-#include "serial_line.h"
 
 class SerialLine : public testing::Test {
  protected:

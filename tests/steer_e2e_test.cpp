@@ -71,7 +71,8 @@ TEST_F(SteerOnALine, SendsFramesEchoesThemAndEndsWithTheStopSequence) {
   const size_t whole = frames.size() / 2;
   EXPECT_TRUE(echoes == whole || (echoes + 1 == whole && frames.size() % 2 == 0))
       << echoes << " echoes for " << frames.size() << " bytes";
-  EXPECT_EQ(box.out().find("nap = 1, pwr = 50" + farewell), box.out().size() - 17 - farewell.size());
+  EXPECT_EQ(box.out().find("nap = 1, pwr = 50" + farewell),
+            box.out().size() - 17 - farewell.size());
 }
 
 TEST_F(SteerOnALine, FollowsFilesRewrittenWhileItRuns) {
@@ -87,8 +88,8 @@ TEST_F(SteerOnALine, FollowsFilesRewrittenWhileItRuns) {
   ASSERT_TRUE(lineHas("\x64\x85\x64\x85"));  // so the first has surely been echoed
   interruptAfterFirstPass();
   expectStoppedCleanly();
-  for (const char* echo : {"nap = 1, pwr = 50", "nap = 2, pwr = 50", "nap = 4, pwr = 50",
-                           "nap = 5, pwr = 100"}) {
+  for (const char* echo :
+       {"nap = 1, pwr = 50", "nap = 2, pwr = 50", "nap = 4, pwr = 50", "nap = 5, pwr = 100"}) {
     EXPECT_NE(box.out().find(echo), std::string::npos) << echo;
   }
 }
