@@ -6,6 +6,7 @@
 #include "controller_fixture.h"
 #include "recording_serial.h"
 #include "steer.h"
+#include "text.h"
 
 using recording::Call;
 using testing::internal::CaptureStdout;
@@ -37,12 +38,6 @@ void expectWholeCycles() {
     EXPECT_EQ(calls[next].fd, fd) << "a cycle closed a descriptor it did not open";
     i = next + 1;
   }
-}
-
-size_t countOf(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
 }
 
 }  // namespace

@@ -3,23 +3,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 
 #include "sandbox.h"
+#include "text.h"
 
 namespace {
 
 const std::string farewell = "\n\n\nbye bye\n";
-
-size_t countOf(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
-bool endsWith(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
 
 }  // namespace
 
@@ -43,7 +35,9 @@ class SteerOnALine : public testing::Test {
     const int status = box.finish();
     ASSERT_TRUE(WIFEXITED(status)) << box.error();
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_TRUE(endsWith(box.out(), farewell)) << box.out().substr(box.out().size() - 40);
+    EXPECT_TRUE(endsWith(box.out(), farewell))
+        << "output ends: "
+        << box.out().substr(box.out().size() - std::min<size_t>(box.out().size(), 40));
     EXPECT_EQ(countOf(box.out(), farewell), 1U);
   }
 
