@@ -13,62 +13,45 @@ constexpr float notANumber = std::numeric_limits<float>::quiet_NaN();
 constexpr float infinity = std::numeric_limits<float>::infinity();
 }  // namespace
 
-class ObjectFile : public ControllerTest {
- protected:
-  void SetUp() override {
-    ControllerTest::SetUp();
-    steer::b[0] = -1;
-    steer::b[1] = -2;
-  }
-  void read(const std::string& text) {
-    write("b.txt", text);
-    steer::readObjectPosition();
-  }
+// One "b.txt" and the object position it leaves, starting from (-1, -2).
+struct ObjectCase {
+  const char* text;
+  float x;
+  float y;
 };
 
-TEST_F(ObjectFile, ReadsTheProducersLayout) {
-  read("(412.5, 233.0)\n");
-  EXPECT_EQ(steer::b[0], 412.5F);
-  EXPECT_EQ(steer::b[1], 233.0F);
-}
+class ObjectFile : public ControllerTest, public testing::WithParamInterface<ObjectCase> {};
 
-TEST_F(ObjectFile, AcceptsABlankAfterTheParenthesis) {
-  read("( 7, 8)");
-  EXPECT_EQ(steer::b[0], 7.0F);
-  EXPECT_EQ(steer::b[1], 8.0F);
-}
-
-TEST_F(ObjectFile, BlankBeforeTheCommaStopsAfterTheFirstNumber) {
-  read("(7 , 8)");
-  EXPECT_EQ(steer::b[0], 7.0F);
-  EXPECT_EQ(steer::b[1], -2.0F);
-}
-
-TEST_F(ObjectFile, BlankBeforeTheParenthesisChangesNothing) {
-  read(" (7, 8)");
-  EXPECT_EQ(steer::b[0], -1.0F);
-  EXPECT_EQ(steer::b[1], -2.0F);
-}
-
-TEST_F(ObjectFile, TextInPlaceOfANumberKeepsWhatItDidNotReach) {
-  read("(5, left)");
-  EXPECT_EQ(steer::b[0], 5.0F);
-  EXPECT_EQ(steer::b[1], -2.0F);
-}
-
-TEST_F(ObjectFile, TakesHexadecimalAndSpecialValues) {
-  read("(0x1.4p8, -INFINITY)");
-  EXPECT_EQ(steer::b[0], 320.0F);
-  EXPECT_EQ(steer::b[1], -infinity);
-  read("(nan, 1e2)");
-  EXPECT_TRUE(std::isnan(steer::b[0]));
-  EXPECT_EQ(steer::b[1], 100.0F);
-}
-
-TEST_F(ObjectFile, MissingFileKeepsTheEarlierValues) {
+TEST_P(ObjectFile, LeavesThePosition) {
+  steer::b[0] = -1;
+  steer::b[1] = -2;
+  write("b.txt", GetParam().text);
   steer::readObjectPosition();
-  EXPECT_EQ(steer::b[0], -1.0F);
-  EXPECT_EQ(steer::b[1], -2.0F);
+  EXPECT_EQ(steer::b[0], GetParam().x);
+  EXPECT_EQ(steer::b[1], GetParam().y);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ScanRules, ObjectFile,
+    testing::Values(ObjectCase{"(412.5, 233.0)\n", 412.5F, 233},
+                    ObjectCase{"( 7,8", 7, 8},       // blanks after "(" and "," are optional
+                    ObjectCase{"(7 , 8)", 7, -2},    // a blank before the comma stops the scan
+                    ObjectCase{" (7, 8)", -1, -2},   // so does one before the parenthesis
+                    ObjectCase{"(5, left)", 5, -2},  // and text in place of a number
+                    ObjectCase{"", -1, -2},          // an empty file changes nothing
+                    ObjectCase{"(0x1.4p8, -INFINITY)", 320, -infinity},
+                    ObjectCase{"(1e2, InF)", 100, infinity}));
+
+TEST_F(ControllerTest, ObjectThatIsNotANumberIsReadAsSuch) {
+  write("b.txt", "(nan, 3)");
+  steer::readObjectPosition();
+  EXPECT_TRUE(std::isnan(steer::b[0]));
+}
+
+TEST_F(ControllerTest, MissingObjectFileKeepsTheEarlierValues) {
+  steer::b[0] = 412;
+  steer::readObjectPosition();
+  EXPECT_EQ(steer::b[0], 412.0F);
   EXPECT_EQ(steer::f, nullptr);
 }
 
@@ -95,9 +78,9 @@ TEST_F(GoalFile, FourLinesAndOneLineReadTheSame) {
   expectM({8, 7, 6, 5, 4, 3, 2, 1});
 }
 
-TEST_F(GoalFile, SignedNumbersNeedNoBlankBeforeThem) {
-  read("1-2+3-4 5 6 7 8");
-  expectM({1, -2, 3, -4, 5, 6, 7, 8});
+TEST_F(GoalFile, TakesAnyNumberFormAndSignsNeedNoBlankBefore) {
+  read("1-2+3-4 0x10 6e1 7 8");
+  expectM({1, -2, 3, -4, 16, 60, 7, 8});
 }
 
 TEST_F(GoalFile, FiveNumbersLeaveTheLastThreeAsTheyWere) {
