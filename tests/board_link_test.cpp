@@ -91,22 +91,21 @@ TEST_F(BoardLink, NothingButStopsGoesOutOnceAStopWasAskedFor) {
   EXPECT_TRUE(recording::calls.empty());
 }
 
-// The loop, with the object right of the band, interrupted at a chosen call of its second pass
-// (the handler is installed at the end of the first).
-class InterruptedLoop : public ControllerTest {
+// The loop, with the object right of the band, interrupted right after a chosen call of its
+// second pass (the handler is installed at the end of the first).
+struct Interruption {
+  const char* name;
+  Call::Kind after;  // SIGINT comes right after the n-th call of this kind, counting from 1
+  int n;
+  int times;
+  std::string line;  // what the board receives in all
+};
+
+class InterruptedLoop : public ControllerTest, public testing::WithParamInterface<Interruption> {
  protected:
   void SetUp() override {
     ControllerTest::SetUp();
     write("b.txt", "(400.0, 200.0)");
-  }
-
-  // Raises SIGINT `times` times right after the n-th call of the given kind, counting from 1.
-  static void interruptAfter(Call::Kind kind, int n, int times = 1) {
-    recording::after = [kind, n, times, seen = 0](const Call& c) mutable {
-      if (c.kind == kind && ++seen == n) {
-        for (int i = 0; i < times; ++i) std::raise(SIGINT);
-      }
-    };
   }
 
   static std::string runToEnd() {
@@ -116,46 +115,42 @@ class InterruptedLoop : public ControllerTest {
   }
 };
 
-TEST_F(InterruptedLoop, StopBetweenTheCyclesOfACommandDropsItsDirectionByte) {
-  interruptAfter(Call::Close, 3);
-  const std::string out = runToEnd();
-  EXPECT_EQ(recording::bytes(), std::string("\x32\x81\x32\x00\x80", 5));
-  EXPECT_EQ(out, "nap = 1, pwr = 50" + farewell);
-  expectWholeCycles();
-}
-
-TEST_F(InterruptedLoop, StopAfterAnOpenLetsThatCycleCloseWithoutWriting) {
-  interruptAfter(Call::Open, 4);
-  const std::string out = runToEnd();
-  EXPECT_EQ(recording::bytes(), std::string("\x32\x81\x32\x00\x80", 5));
-  EXPECT_EQ(out, "nap = 1, pwr = 50" + farewell);
-  expectWholeCycles();
-}
-
-TEST_F(InterruptedLoop, StopDuringAWriteWaitsForItsCycleAndSuppressesTheEcho) {
-  interruptAfter(Call::Write, 4);
-  const std::string out = runToEnd();
-  EXPECT_EQ(recording::bytes(), std::string("\x32\x81\x32\x81\x00\x80", 6));
-  EXPECT_EQ(out, "nap = 1, pwr = 50" + farewell);
-  expectWholeCycles();
-}
-
-TEST_F(InterruptedLoop, EachInterruptGetsItsOwnStopSequenceAndFarewell) {
-  interruptAfter(Call::Close, 3, 2);
-  const std::string out = runToEnd();
-  EXPECT_EQ(recording::bytes(), std::string("\x32\x81\x32\x00\x80\x00\x80", 7));
-  EXPECT_EQ(countOf(out, farewell), 2U);
-  expectWholeCycles();
-}
-
-TEST_F(InterruptedLoop, InterruptDuringAStopSequenceSendsAnotherAfterIt) {
-  interruptAfter(Call::Write, 3);
-  recording::after = [inner = recording::after, seen = 0](const Call& c) mutable {
-    inner(c);
-    if (c.kind == Call::Write && c.value == 0 && ++seen == 1) std::raise(SIGINT);
+TEST_P(InterruptedLoop, SendsOnlyStopsOnceInterruptedAndEchoesNothingForThatPass) {
+  const Interruption& at = GetParam();
+  recording::after = [at, seen = 0](const Call& c) mutable {
+    if (c.kind == at.after && ++seen == at.n) {
+      for (int i = 0; i < at.times; ++i) std::raise(SIGINT);
+    }
   };
-  const std::string out = runToEnd();
+  std::string out = "nap = 1, pwr = 50";
+  for (int i = 0; i < at.times; ++i) out += farewell;
+  EXPECT_EQ(runToEnd(), out);
+  EXPECT_EQ(recording::bytes(), at.line);
+  expectWholeCycles();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stops, InterruptedLoop,
+    testing::Values(
+        // Between the cycles of a command: its direction byte never goes out.
+        Interruption{"BetweenCycles", Call::Close, 3, 1, std::string("\x32\x81\x32\x00\x80", 5)},
+        // After a cycle has opened: it closes without writing.
+        Interruption{"AfterAnOpen", Call::Open, 4, 1, std::string("\x32\x81\x32\x00\x80", 5)},
+        // During a write: that byte is on its way; the stop follows its cycle.
+        Interruption{"DuringAWrite", Call::Write, 4, 1, std::string("\x32\x81\x32\x81\x00\x80", 6)},
+        // Two interrupts: each gets its own stop sequence and farewell.
+        Interruption{"Twice", Call::Close, 3, 2, std::string("\x32\x81\x32\x00\x80\x00\x80", 7)}),
+    [](const testing::TestParamInfo<Interruption>& info) { return info.param.name; });
+
+TEST_F(ControllerTest, InterruptDuringAStopSequenceSendsAnotherAfterIt) {
+  write("b.txt", "(400.0, 200.0)");
+  recording::after = [writes = 0, stops = 0](const Call& c) mutable {
+    if (c.kind != Call::Write) return;
+    if (++writes == 3 || (c.value == 0 && ++stops == 1)) std::raise(SIGINT);
+  };
+  CaptureStdout();
+  EXPECT_EQ(steer::run(), 0);
+  EXPECT_EQ(countOf(GetCapturedStdout(), farewell), 2U);
   EXPECT_EQ(recording::bytes(), std::string("\x32\x81\x32\x00\x80\x00\x80", 7));
-  EXPECT_EQ(countOf(out, farewell), 2U);
   expectWholeCycles();
 }

@@ -105,6 +105,10 @@ struct Row {
   int power;
 };
 
+void PrintTo(const Row& r, std::ostream* os) {
+  *os << "x " << r.x << ", goal x " << r.m2 << " and " << r.m6 << " -> " << r.nap << ", " << r.power;
+}
+
 class CentreBand : public ControllerTest, public testing::WithParamInterface<Row> {};
 
 TEST_P(CentreBand, PicksTheCommand) {
