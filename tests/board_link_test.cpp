@@ -101,6 +101,8 @@ struct Interruption {
   std::string line;  // what the board receives in all
 };
 
+void PrintTo(const Interruption& at, std::ostream* os) { *os << at.name; }
+
 class InterruptedLoop : public ControllerTest, public testing::WithParamInterface<Interruption> {
  protected:
   void SetUp() override {

@@ -106,7 +106,8 @@ struct Row {
 };
 
 void PrintTo(const Row& r, std::ostream* os) {
-  *os << "x " << r.x << ", goal x " << r.m2 << " and " << r.m6 << " -> " << r.nap << ", " << r.power;
+  *os << "x " << r.x << ", goal x " << r.m2 << " and " << r.m6 << " -> " << r.nap << ", "
+      << r.power;
 }
 
 class CentreBand : public ControllerTest, public testing::WithParamInterface<Row> {};
