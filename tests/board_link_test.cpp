@@ -14,8 +14,6 @@ using testing::internal::GetCapturedStdout;
 
 namespace {
 
-const std::string farewell = "\n\n\nbye bye\n";
-
 // Every byte travels in a whole cycle: an open of the board's device at 9600 baud, at most one
 // "%c" write to the descriptor that open returned, a wait of ten clock ticks, a close of it.
 void expectWholeCycles() {

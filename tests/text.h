@@ -3,6 +3,9 @@
 
 #include <string>
 
+// What the controller prints when it stops: "bye bye" after three line breaks, and one more.
+inline const std::string farewell = "\n\n\nbye bye\n";
+
 inline size_t countOf(const std::string& text, const std::string& part) {
   size_t n = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
