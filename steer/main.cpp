@@ -1,3 +1,7 @@
+#include "options.h"
 #include "steer.h"
 
-int main() { return steer::run(); }
+int main(int argc, char* argv[]) {
+  const int status = steer::readArguments(argc, argv);
+  return status >= 0 ? status : steer::run();
+}

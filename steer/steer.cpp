@@ -1,7 +1,10 @@
 #include "steer.h"
 
+#include <signal.h>
+
 #include <ctime>
 
+#include "freshness.h"
 #include "serial_line.h"
 
 namespace steer {
@@ -16,6 +19,9 @@ float b[2] = {};
 int fd = 0;
 volatile std::sig_atomic_t exit = 0;
 std::atomic<int> stopsPending{0};
+volatile std::sig_atomic_t suspendPending = 0;
+volatile std::sig_atomic_t writingOutput = 0;
+int staleAfter = 0;
 
 static_assert(std::atomic<int>::is_always_lock_free,
               "the signal handler needs a lock-free counter");
@@ -34,7 +40,7 @@ constexpr const char* farewell = "\n\n\nbye bye";
 // already asked for is not written: after a stop only stop sequences reach the board.
 void portCycle(int v, bool isStop) {
   fd = serialOpen(device, baud);
-  if (isStop || exit == 0) {
+  if (isStop || (exit == 0 && suspendPending == 0)) {
     serialPrintf(fd, "%c", v);
     delay(byteWait);
   }
@@ -46,6 +52,54 @@ void sendStop() {
   portCycle(0, true);
   delay(byteWait);
   portCycle(topBit, true);
+}
+
+// Our own output; a write that fails because its reader has gone is simply lost.
+void say(const char* text) {
+  writingOutput = 1;
+  std::puts(text);
+  writingOutput = 0;
+}
+
+void flushOutput() {
+  writingOutput = 1;
+  std::fflush(stdout);
+  writingOutput = 0;
+}
+
+// Stops as a job stopped from its terminal does, and comes back here when continued.
+void suspend() {
+  flushOutput();
+  std::signal(SIGTSTP, SIG_DFL);
+  std::raise(SIGTSTP);
+  std::signal(SIGTSTP, signalHandler);
+}
+
+void installHandlers() {
+  for (const int sig : endingSignals) std::signal(sig, signalHandler);
+  std::signal(SIGTSTP, signalHandler);
+}
+
+// Whether the loop may end: an ending signal came and every stop asked for has gone out. It
+// ends with the ending signals blocked, after a last look for any that came meanwhile.
+bool finished() {
+  if (exit == 0) return false;
+  sigset_t ours;
+  sigemptyset(&ours);
+  for (const int sig : endingSignals) sigaddset(&ours, sig);
+  sigaddset(&ours, SIGTSTP);
+  for (;;) {
+    sendPendingStops();
+    flushOutput();
+    sigset_t before;
+    sigprocmask(SIG_BLOCK, &ours, &before);
+    sigset_t waiting;
+    sigpending(&waiting);
+    bool more = stopsPending.load() > 0;
+    for (const int sig : endingSignals) more = more || sigismember(&waiting, sig) == 1;
+    if (!more) return true;
+    sigprocmask(SIG_SETMASK, &before, nullptr);  // each one that waits runs the handler here
+  }
 }
 
 }  // namespace
@@ -94,12 +148,12 @@ Command decide(int cx) {
 void toArduino(int nap, int pwr) {
   if (exit != 0) return;
   portCycle(pwr, false);
-  sendPendingStops();
-  if (exit != 0) return;  // the direction byte of a stopped command never goes out
+  if (sendPendingStops() || exit != 0) return;  // the direction byte of a stopped command stays
   portCycle(nap | topBit, false);
-  sendPendingStops();
-  if (exit != 0) return;
+  if (sendPendingStops() || exit != 0) return;
+  writingOutput = 1;
   std::printf("nap = %d, pwr = %d", nap, pwr);
+  writingOutput = 0;
 }
 
 void delay(int n) {
@@ -113,30 +167,70 @@ void delay(int n) {
 
 void signalHandler(int sig) {
   // Only async-signal-safe work here; the loop sends the stop at its next safe point.
-  if (sig == SIGINT) exit = 2;
+  if (sig == SIGTSTP) {
+    suspendPending = 1;
+    return;
+  }
+  // Once stopping, a write of our own that finds its reader gone is no new reason to stop.
+  if (sig == SIGPIPE && exit != 0 && writingOutput != 0) return;
+  exit = 2;
   stopsPending.fetch_add(1);
 }
 
-void sendPendingStops() {
-  while (stopsPending.load() > 0) {
-    stopsPending.fetch_sub(1);
-    sendStop();
-    std::puts(farewell);
+bool sendPendingStops() {
+  bool sent = false;
+  for (;;) {
+    if (stopsPending.load() > 0) {
+      stopsPending.fetch_sub(1);
+      sendStop();
+      say(farewell);
+    } else if (suspendPending != 0) {
+      suspendPending = 0;
+      if (exit != 0) continue;  // ending anyway: its stop has gone out
+      sendStop();
+      // An ending signal that came meanwhile gets its own stop, and ends rather than suspends.
+      if (stopsPending.load() == 0 && exit == 0) suspend();
+    } else {
+      return sent;
+    }
+    sent = true;
   }
+}
+
+bool positionsStale() {
+  static bool quiet = false;
+  static std::int64_t lastChange = monotonicMs();
+  if (staleAfter <= 0) return false;
+  const std::int64_t now = monotonicMs();
+  if (positionFilesChanged()) {
+    lastChange = now;
+    if (quiet) std::fputs("steer: positions changed; steering again\n", stderr);
+    quiet = false;
+  } else if (!quiet && now - lastChange >= staleAfter) {
+    quiet = true;
+    if (exit == 0) sendStop();
+    std::fprintf(stderr, "steer: no new positions for %d ms; board stopped\n", staleAfter);
+  }
+  return quiet;
 }
 
 int run() {
   const int cx = width / 2;
-  // A stop is sent at the safe points between the steps of a pass and after each port cycle.
-  while (exit == 0) {
+  // Stops go out at the safe points between the steps of a pass and after each port cycle; a
+  // pass that has sent one sends nothing more, and a pass after a Ctrl-Z starts afresh.
+  while (!finished()) {
+    // Looked at before the reads, so that a change it sees is one that the reads will get.
+    const bool stale = positionsStale();
     readGoalPoints();
-    sendPendingStops();
+    if (sendPendingStops()) continue;
     readObjectPosition();
-    sendPendingStops();
-    const Command c = decide(cx);
-    if (c.nap != 0) toArduino(c.nap, c.power);
-    sendPendingStops();
-    std::signal(SIGINT, signalHandler);
+    if (sendPendingStops()) continue;
+    if (!stale) {
+      const Command c = decide(cx);
+      if (c.nap != 0) toArduino(c.nap, c.power);
+    }
+    if (sendPendingStops()) continue;
+    installHandlers();
     sendPendingStops();
   }
   return 0;

@@ -1,5 +1,6 @@
 // The steering controller: reads the position files, picks a command, sends it to the board,
-// and stops the board when the operator interrupts it.
+// and stops the board whenever it stops steering: on an ending signal, on Ctrl-Z, and (when asked
+// to) once the position files have stopped changing.
 #pragma once
 
 #include <atomic>
@@ -28,11 +29,25 @@ extern float b[2];
 // The descriptor that the last port open returned.
 extern int fd;
 
-// Stop flag: 0 while running, 2 once the operator has interrupted.
+// Stop flag: 0 while running, 2 once an ending signal has arrived.
 extern volatile std::sig_atomic_t exit;
 
-// Stop sequences asked for by interrupts and not yet sent to the board.
+// Stop sequences asked for by ending signals and not yet sent to the board.
 extern std::atomic<int> stopsPending;
+
+// Set by Ctrl-Z: the loop stops the board, then suspends itself until it is continued.
+extern volatile std::sig_atomic_t suspendPending;
+
+// Set while the controller writes to standard output, so that a reader who has gone ends it once
+// and the farewell that can no longer be written does not start another round of stops.
+extern volatile std::sig_atomic_t writingOutput;
+
+// Milliseconds without a change to either position file after which the board is stopped and
+// left alone until a file changes; 0 steers on unchanged files.
+extern int staleAfter;
+
+// The signals that end the controller, each with a stop sequence and a farewell.
+inline constexpr int endingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
 
 // A command for the board: direction code `nap` (1 to 5) and power; nap 0 means none.
 struct Command {
@@ -60,13 +75,19 @@ void toArduino(int nap, int pwr);
 // Busy-waits for n ticks of the processor-time clock.
 void delay(int n);
 
-// SIGINT handler: raises exit and records one pending stop; the loop sends it.
+// Handler of the ending signals and of SIGTSTP: records what was asked for; the loop sends it.
 void signalHandler(int sig);
 
-// Sends every pending stop sequence, each followed by the farewell.
-void sendPendingStops();
+// Sends every pending stop sequence, each followed by the farewell, and stops the board and
+// suspends for a pending Ctrl-Z. Returns whether a stop went out: the pass then sends nothing more.
+bool sendPendingStops();
 
-// The steering loop; returns 0 once an interrupt has stopped it.
+// Whether the position files have gone unchanged for staleAfter milliseconds. Going stale sends
+// the stop sequence once; both changes of state are told on standard error.
+bool positionsStale();
+
+// The steering loop; returns 0 once an ending signal has stopped it, with the ending signals
+// blocked, so that none can arrive unanswered between its last look and the process's end.
 int run();
 
 }  // namespace steer

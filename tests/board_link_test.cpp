@@ -142,6 +142,16 @@ INSTANTIATE_TEST_SUITE_P(
         Interruption{"Twice", Call::Close, 3, 2, std::string("\x32\x81\x32\x00\x80\x00\x80", 7)}),
     [](const testing::TestParamInfo<Interruption>& info) { return info.param.name; });
 
+TEST_F(ControllerTest, LoopNeverEndsWithAStopStillPending) {
+  // As when a signal lands after a pass's last safe point, just before the loop looks at its flag.
+  steer::exit = 2;
+  steer::stopsPending = 1;
+  CaptureStdout();
+  EXPECT_EQ(steer::run(), 0);
+  EXPECT_EQ(GetCapturedStdout(), farewell);
+  EXPECT_EQ(recording::bytes(), std::string("\x00\x80", 2));
+}
+
 TEST_F(ControllerTest, InterruptDuringAStopSequenceSendsAnotherAfterIt) {
   write("b.txt", "(400.0, 200.0)");
   recording::after = [writes = 0, stops = 0](const Call& c) mutable {

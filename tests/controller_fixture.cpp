@@ -21,11 +21,21 @@ void ControllerTest::SetUp() {
   std::fill(std::begin(steer::b), std::end(steer::b), 0.0F);
   steer::exit = 0;
   steer::stopsPending = 0;
+  steer::suspendPending = 0;
   recording::reset();
 }
 
 void ControllerTest::TearDown() {
-  std::signal(SIGINT, SIG_DFL);
+  // The loop ends with its signals blocked: drop any that wait, then put them back as they were.
+  sigset_t ours;
+  sigemptyset(&ours);
+  for (const int sig : steer::endingSignals) sigaddset(&ours, sig);
+  sigaddset(&ours, SIGTSTP);
+  for (const int sig : steer::endingSignals) std::signal(sig, SIG_IGN);
+  std::signal(SIGTSTP, SIG_IGN);
+  sigprocmask(SIG_UNBLOCK, &ours, nullptr);
+  for (const int sig : steer::endingSignals) std::signal(sig, SIG_DFL);
+  std::signal(SIGTSTP, SIG_DFL);
   recording::reset();
   std::filesystem::current_path(previous_);
   std::filesystem::remove_all(dir_);

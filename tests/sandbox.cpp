@@ -60,11 +60,12 @@ void enterNamespace(int report, uid_t uid, gid_t gid) {
 
 // What the child needs, prepared before the fork so that the child only makes system calls.
 struct Plan {
-  const char* program;
+  char* const* argv;
   const char* device;  // empty for none
   const char* slavePath;
   const char* dir;
   int output;
+  int errors;
   int report;
   uid_t uid;
   gid_t gid;
@@ -83,19 +84,22 @@ struct Plan {
   bind(plan.report, null, "/dev/null");
   if (board) bind(plan.report, line, plan.device);
   if (chdir(plan.dir) != 0) fail(plan.report, "chdir");
-  if (dup2(null, 0) < 0 || dup2(plan.output, 1) < 0) fail(plan.report, "dup2");
-  std::signal(SIGINT, SIG_DFL);
+  if (dup2(null, 0) < 0 || dup2(plan.output, 1) < 0 || dup2(plan.errors, 2) < 0) {
+    fail(plan.report, "dup2");
+  }
+  setpgid(0, 0);  // a job of its own, as a shell makes it, so that Ctrl-Z can stop it
+  for (const int sig : {SIGINT, SIGPIPE}) std::signal(sig, SIG_DFL);
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
-  execl(plan.program, plan.program, static_cast<char*>(nullptr));
-  fail(plan.report, plan.program);
+  execv(plan.argv[0], plan.argv);
+  fail(plan.report, plan.argv[0]);
 }
 
 }  // namespace
 
-Sandbox::Sandbox(std::string program, std::string device)
-    : program_(std::move(program)), device_(std::move(device)) {
+Sandbox::Sandbox(std::string program, std::string device, std::vector<std::string> args)
+    : program_(std::move(program)), device_(std::move(device)), args_(std::move(args)) {
   std::string pattern = (std::filesystem::temp_directory_path() / "steer-e2e-XXXXXX").string();
   if (mkdtemp(pattern.data()) != nullptr) dir_ = pattern;
 }
@@ -105,7 +109,7 @@ Sandbox::~Sandbox() {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
-  for (int fd : {master_, slave_, outRead_}) {
+  for (int fd : {master_, slave_, outRead_, errRead_}) {
     if (fd >= 0) close(fd);
   }
   if (!dir_.empty()) std::filesystem::remove_all(dir_);
@@ -142,16 +146,26 @@ bool Sandbox::start() {
     fcntl(master_, F_SETFL, O_NONBLOCK);
   }
   int output[2];
+  int errors[2];
   int report[2];
-  if (pipe2(output, O_CLOEXEC) != 0 || pipe2(report, O_CLOEXEC) != 0) return refuse("no pipe");
-  const Plan plan{program_.c_str(), device_.c_str(), slavePath_.c_str(), dir_.c_str(),
-                  output[1],        report[1],       getuid(),           getgid()};
+  if (pipe2(output, O_CLOEXEC) != 0 || pipe2(errors, O_CLOEXEC) != 0 ||
+      pipe2(report, O_CLOEXEC) != 0) {
+    return refuse("no pipe");
+  }
+  std::vector<char*> argv{program_.data()};
+  for (std::string& arg : args_) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  const Plan plan{argv.data(), device_.c_str(), slavePath_.c_str(), dir_.c_str(), output[1],
+                  errors[1],   report[1],       getuid(),           getgid()};
   pid_ = fork();
   if (pid_ == 0) becomeProgram(plan);
   close(output[1]);
+  close(errors[1]);
   close(report[1]);
   outRead_ = output[0];
+  errRead_ = errors[0];
   fcntl(outRead_, F_SETFL, O_NONBLOCK);
+  fcntl(errRead_, F_SETFL, O_NONBLOCK);
   if (pid_ < 0) {
     close(report[0]);
     return refuse("fork failed");
@@ -168,22 +182,31 @@ bool Sandbox::start() {
   return true;
 }
 
+namespace {
+
+// Appends what a pipe holds; closes it once the program's end of it has closed.
+void drainPipe(int& fd, std::string& into) {
+  char chunk[4096];
+  const ssize_t n = read(fd, chunk, sizeof chunk);
+  if (n > 0) into.append(chunk, static_cast<size_t>(n));
+  if (n == 0) {
+    close(fd);
+    fd = -1;
+  }
+}
+
+}  // namespace
+
 void Sandbox::readAvailable(int timeoutMs) {
-  pollfd fds[2] = {{master_, POLLIN, 0}, {outRead_, POLLIN, 0}};
-  if (poll(fds, 2, timeoutMs) <= 0) return;
+  pollfd fds[3] = {{master_, POLLIN, 0}, {outRead_, POLLIN, 0}, {errRead_, POLLIN, 0}};
+  if (poll(fds, 3, timeoutMs) <= 0) return;
   char chunk[4096];
   if (master_ >= 0 && (fds[0].revents & POLLIN) != 0) {
     const ssize_t n = read(master_, chunk, sizeof chunk);
     if (n > 0) line_.append(chunk, static_cast<size_t>(n));
   }
-  if (outRead_ >= 0 && (fds[1].revents & (POLLIN | POLLHUP)) != 0) {
-    const ssize_t n = read(outRead_, chunk, sizeof chunk);
-    if (n > 0) out_.append(chunk, static_cast<size_t>(n));
-    if (n == 0) {
-      close(outRead_);
-      outRead_ = -1;
-    }
-  }
+  if (outRead_ >= 0 && (fds[1].revents & (POLLIN | POLLHUP)) != 0) drainPipe(outRead_, out_);
+  if (errRead_ >= 0 && (fds[2].revents & (POLLIN | POLLHUP)) != 0) drainPipe(errRead_, err_);
 }
 
 bool Sandbox::running() {
@@ -197,12 +220,12 @@ bool Sandbox::running() {
   while (master_ >= 0 && (n = read(master_, chunk, sizeof chunk)) > 0) {
     line_.append(chunk, static_cast<size_t>(n));
   }
-  while (outRead_ >= 0) readAvailable(1000);
+  while (outRead_ >= 0 || errRead_ >= 0) readAvailable(1000);
   return false;
 }
 
-bool Sandbox::collectUntil(const std::function<bool()>& done, int seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+bool Sandbox::collectUntil(const std::function<bool()>& done, double seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   while (!done()) {
     if (!running() || std::chrono::steady_clock::now() > deadline) return done();
     readAvailable(10);
@@ -219,6 +242,19 @@ bool Sandbox::catches(int sig) const {
     std::getline(status, value);
   }
   return false;
+}
+
+bool Sandbox::suspended() const {
+  // The state follows the command's name, which is in parentheses and may hold blanks.
+  std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+  const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const size_t end = text.rfind(") ");
+  return end != std::string::npos && end + 2 < text.size() && text[end + 2] == 'T';
+}
+
+void Sandbox::closeOutput() {
+  if (outRead_ >= 0) close(outRead_);
+  outRead_ = -1;
 }
 
 void Sandbox::send(int sig) const {

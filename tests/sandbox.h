@@ -8,11 +8,12 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 class Sandbox {
  public:
   // `device` is the node the program will find, "/dev/ttyUSB0" say; empty for no device at all.
-  Sandbox(std::string program, std::string device);
+  Sandbox(std::string program, std::string device, std::vector<std::string> args = {});
   ~Sandbox();
   Sandbox(const Sandbox&) = delete;
   Sandbox& operator=(const Sandbox&) = delete;
@@ -28,11 +29,15 @@ class Sandbox {
 
   // Collects the line and standard output until `done` holds or the program has ended;
   // gives up after `seconds`. Returns whether `done` holds.
-  bool collectUntil(const std::function<bool()>& done, int seconds = 20);
+  bool collectUntil(const std::function<bool()>& done, double seconds = 20);
 
   // Whether the program has a handler installed for `sig` at this moment.
   bool catches(int sig) const;
   void send(int sig) const;
+  // Whether the program is stopped as a suspended job.
+  bool suspended() const;
+  // Goes away as a reader of the program's standard output.
+  void closeOutput();
 
   // Waits for the program to end, collecting everything it sent; returns its wait status.
   int finish(int seconds = 20);
@@ -40,6 +45,7 @@ class Sandbox {
 
   const std::string& line() const { return line_; }
   const std::string& out() const { return out_; }
+  const std::string& err() const { return err_; }
   const std::string& error() const { return error_; }
 
  private:
@@ -48,15 +54,18 @@ class Sandbox {
 
   std::string program_;
   std::string device_;
+  std::vector<std::string> args_;
   std::string dir_;
   int master_ = -1;
   int slave_ = -1;  // held open so that the line never hangs up between the program's cycles
   std::string slavePath_;
   int outRead_ = -1;
+  int errRead_ = -1;
   pid_t pid_ = -1;
   int status_ = 0;
   bool ended_ = false;
   std::string line_;
   std::string out_;
+  std::string err_;
   std::string error_;
 };
