@@ -38,6 +38,13 @@ void expectWholeCycles() {
   }
 }
 
+// Runs the loop until it ends; returns what it printed.
+std::string runToEnd() {
+  CaptureStdout();
+  EXPECT_EQ(steer::run(), 0);
+  return GetCapturedStdout();
+}
+
 }  // namespace
 
 class BoardLink : public ControllerTest {};
@@ -107,12 +114,6 @@ class InterruptedLoop : public ControllerTest, public testing::WithParamInterfac
     ControllerTest::SetUp();
     write("b.txt", "(400.0, 200.0)");
   }
-
-  static std::string runToEnd() {
-    CaptureStdout();
-    EXPECT_EQ(steer::run(), 0);
-    return GetCapturedStdout();
-  }
 };
 
 TEST_P(InterruptedLoop, SendsOnlyStopsOnceInterruptedAndEchoesNothingForThatPass) {
@@ -152,15 +153,35 @@ TEST_F(ControllerTest, LoopNeverEndsWithAStopStillPending) {
   EXPECT_EQ(recording::bytes(), std::string("\x00\x80", 2));
 }
 
-TEST_F(ControllerTest, InterruptDuringAStopSequenceSendsAnotherAfterIt) {
+// A signal during the stop sequence that an earlier one asked for: each gets its own stop, and an
+// ending signal ends the loop rather than let a Ctrl-Z suspend it.
+struct StopDuringStop {
+  const char* name;
+  int first;   // comes right after the third byte has been written
+  int second;  // comes right after the first stop's NUL has been written
+  size_t farewells;
+};
+
+void PrintTo(const StopDuringStop& s, std::ostream* os) { *os << s.name; }
+
+class SignalDuringAStop : public ControllerTest,
+                          public testing::WithParamInterface<StopDuringStop> {};
+
+TEST_P(SignalDuringAStop, GetsAStopOfItsOwnAfterIt) {
   write("b.txt", "(400.0, 200.0)");
-  recording::after = [writes = 0, stops = 0](const Call& c) mutable {
+  const StopDuringStop& at = GetParam();
+  recording::after = [at, writes = 0, stops = 0](const Call& c) mutable {
     if (c.kind != Call::Write) return;
-    if (++writes == 3 || (c.value == 0 && ++stops == 1)) std::raise(SIGINT);
+    if (++writes == 3) std::raise(at.first);
+    if (c.value == 0 && ++stops == 1) std::raise(at.second);
   };
-  CaptureStdout();
-  EXPECT_EQ(steer::run(), 0);
-  EXPECT_EQ(countOf(GetCapturedStdout(), farewell), 2U);
+  EXPECT_EQ(countOf(runToEnd(), farewell), at.farewells);
   EXPECT_EQ(recording::bytes(), std::string("\x32\x81\x32\x00\x80\x00\x80", 7));
   expectWholeCycles();
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Stops, SignalDuringAStop,
+    testing::Values(StopDuringStop{"InterruptThenInterrupt", SIGINT, SIGINT, 2},
+                    StopDuringStop{"CtrlZThenTerminate", SIGTSTP, SIGTERM, 1}),
+    [](const testing::TestParamInfo<StopDuringStop>& info) { return info.param.name; });
