@@ -132,6 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Row{320, 330, 331, 5, 100},      // mean 330.5 truncates into the band
                     Row{320, 331, 331, 4, 50},       // mean 331 is just right of it
                     Row{320, 309, 310, 3, 50},       // mean 309.5 truncates to 309
+                    Row{320, 310, 310, 5, 100},      // mean 310 is the band's left end
                     Row{320, notANumber, 0, 3, 50},  // not a number counts as 0
                     Row{320, infinity, 0, 4, 50}, Row{320, -infinity, 0, 3, 50},
                     Row{320, 3e38F, 3e38F, 4, 50},  // the sum overflows to infinity

@@ -121,7 +121,11 @@ void Sandbox::writeFile(const std::string& name, const std::string& text) const 
   std::filesystem::rename(path + ".new", path);
 }
 
-void Sandbox::makeFifo(const std::string& name) const { mkfifo((dir_ + "/" + name).c_str(), 0600); }
+void Sandbox::makeFifo(const std::string& name) const {
+  const std::string path = dir_ + "/" + name;
+  mkfifo((path + ".new").c_str(), 0600);
+  std::filesystem::rename(path + ".new", path);
+}
 
 int Sandbox::openFifoForWriting(const std::string& name) const {
   return open((dir_ + "/" + name).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
@@ -233,15 +237,9 @@ bool Sandbox::collectUntil(const std::function<bool()>& done, double seconds) {
   return true;
 }
 
-bool Sandbox::catches(int sig) const {
-  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
-  std::string key;
-  std::string value;
-  while (status >> key >> value) {
-    if (key == "SigCgt:") return ((std::stoull(value, nullptr, 16) >> (sig - 1)) & 1U) != 0;
-    std::getline(status, value);
-  }
-  return false;
+size_t Sandbox::openFiles() const {
+  const std::filesystem::directory_iterator files("/proc/" + std::to_string(pid_) + "/fd");
+  return static_cast<size_t>(std::distance(begin(files), end(files)));
 }
 
 bool Sandbox::suspended() const {

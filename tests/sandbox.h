@@ -20,6 +20,7 @@ class Sandbox {
 
   // Replaces a file in the working directory in one step, as a careful producer would.
   void writeFile(const std::string& name, const std::string& text) const;
+  // Puts a FIFO in place of a file in the working directory, in one step.
   void makeFifo(const std::string& name) const;
   // Opens a FIFO made with makeFifo for writing, without waiting; -1 while it has no reader.
   int openFifoForWriting(const std::string& name) const;
@@ -29,18 +30,18 @@ class Sandbox {
 
   // Collects the line and standard output until `done` holds or the program has ended;
   // gives up after `seconds`. Returns whether `done` holds.
-  bool collectUntil(const std::function<bool()>& done, double seconds = 20);
+  bool collectUntil(const std::function<bool()>& done, double seconds = 5);
 
-  // Whether the program has a handler installed for `sig` at this moment.
-  bool catches(int sig) const;
   void send(int sig) const;
   // Whether the program is stopped as a suspended job.
   bool suspended() const;
+  // How many files the program has open at this moment.
+  size_t openFiles() const;
   // Goes away as a reader of the program's standard output.
   void closeOutput();
 
   // Waits for the program to end, collecting everything it sent; returns its wait status.
-  int finish(int seconds = 20);
+  int finish(int seconds = 5);
   bool running();
 
   const std::string& line() const { return line_; }

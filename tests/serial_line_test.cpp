@@ -12,6 +12,32 @@
 #include <filesystem>
 #include <fstream>
 
+namespace {
+bool lineReadsAsSevenBitsWithParity = false;
+termios lineSet{};
+}  // namespace
+
+// The layer's reads and settings of a line pass through here (the test links with
+// --wrap=tcgetattr,--wrap=tcsetattr): a pseudo-terminal always keeps eight data bits, no parity and
+// the receiver on, so the layer is shown the opposite, and what it asks for is kept.
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the linker's names
+extern "C" int __real_tcgetattr(int fd, termios* t);
+extern "C" int __real_tcsetattr(int fd, int when, const termios* t);
+
+extern "C" int __wrap_tcgetattr(int fd, termios* t) {
+  const int result = __real_tcgetattr(fd, t);
+  if (result == 0 && lineReadsAsSevenBitsWithParity) {
+    t->c_cflag = (t->c_cflag & ~static_cast<tcflag_t>(CSIZE | CREAD)) | CS7 | PARENB;
+  }
+  return result;
+}
+
+extern "C" int __wrap_tcsetattr(int fd, int when, const termios* t) {
+  lineSet = *t;
+  return __real_tcsetattr(fd, when, t);
+}
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+
 class SerialLine : public testing::Test {
  protected:
   void SetUp() override {
@@ -46,19 +72,32 @@ class SerialLine : public testing::Test {
 };
 
 TEST_F(SerialLine, OpensATerminalAsARawBlocking8N1LineAtTheRate) {
-  const int fd = serialOpen(path.c_str(), 9600);
-  ASSERT_GE(fd, 0);
+  // Start from the opposite of every setting, so that each check below proves a change. A
+  // pseudo-terminal holds only some of them, so the layer is shown the rest as it reads the line.
   termios t{};
+  ASSERT_EQ(tcgetattr(held, &t), 0);
+  t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CLOCAL)) | CSTOPB | CRTSCTS | HUPCL;
+  t.c_iflag |= IXON | IXOFF | ICRNL | ISTRIP;
+  t.c_oflag |= OPOST;
+  t.c_lflag |= ICANON | ECHO | ISIG;
+  ASSERT_EQ(cfsetspeed(&t, B50), 0);
+  ASSERT_EQ(tcsetattr(held, TCSANOW, &t), 0);
+  lineReadsAsSevenBitsWithParity = true;
+  const int fd = serialOpen(path.c_str(), 9600);
+  lineReadsAsSevenBitsWithParity = false;
+  ASSERT_GE(fd, 0);
+
   ASSERT_EQ(tcgetattr(fd, &t), 0);
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
   EXPECT_EQ(cfgetispeed(&t), static_cast<speed_t>(B9600));
-  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-  EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0U) << "not 8N1 without flow control";
-  EXPECT_EQ(t.c_cflag & (CREAD | CLOCAL), static_cast<tcflag_t>(CREAD | CLOCAL));
+  EXPECT_EQ(t.c_cflag & (CSTOPB | CRTSCTS), 0U) << "not one stop bit without flow control";
+  EXPECT_EQ(t.c_cflag & CLOCAL, static_cast<tcflag_t>(CLOCAL));
   EXPECT_EQ(t.c_cflag & HUPCL, 0U) << "closing would drop the modem lines and reset the board";
   EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), 0U);
   EXPECT_EQ(t.c_oflag & OPOST, 0U) << "output would be translated";
   EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0U);
+  EXPECT_EQ(lineSet.c_cflag & (CSIZE | PARENB | CREAD), static_cast<tcflag_t>(CS8 | CREAD))
+      << "not eight data bits without parity, receiver on";
   EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << "writes must block";
   serialClose(fd);
 }
