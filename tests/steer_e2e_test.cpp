@@ -153,6 +153,7 @@ TEST_F(SteerOnALine, CtrlZStopsTheBoardSuspendsAndCarriesOnWhenContinued) {
 }
 
 TEST_F(SteerOnALine, WithoutStaleAfterKeepsSteeringOnUnchangedFiles) {
+  box.writeFile("t.txt", "300 100\n320 100\n300 300\n340 300\n");
   box.writeFile("b.txt", "(400.0, 200.0)\n");
   start();
   ASSERT_TRUE(lineHas("\x32\x81"));
