@@ -50,6 +50,7 @@ steer/steer.cpp @@ constexpr int baud = 9600; @@ constexpr int baud = 115200; @@
 serial/serial_line.cpp @@ CRTSCTS | HUPCL); @@ CRTSCTS); @@ the line hangs up on close, resetting the board
 serial/serial_line.cpp @@ t.c_cflag |= CS8 | CREAD | CLOCAL; @@ t.c_cflag |= CS8 | CLOCAL; @@ the receiver is not turned on
 serial/serial_line.cpp @@ t.c_cflag |= CS8 | CREAD | CLOCAL; @@ t.c_cflag |= CS8 | CREAD; @@ modem lines not ignored
+serial/serial_line.cpp @@ if (errno == EINTR) continue; @@ (nothing) @@ a write cut short by a signal is given up
 serial/serial_line.cpp @@ {9600, B9600} @@ {9600, B19200} @@ 9600 baud set as 19200
 serial/serial_line.cpp @@ fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) @@ fcntl(fd, F_SETFL, flags) @@ writes stay non-blocking
 serial/serial_line.cpp @@ O_RDWR | O_NOCTTY | O_NONBLOCK @@ O_RDWR | O_NONBLOCK @@ the device may become the controlling terminal

@@ -17,6 +17,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "process_state.h"
+
 namespace {
 
 // Reports why the sandbox could not be made, through the pipe the parent reads, and ends the child.
@@ -242,13 +244,7 @@ size_t Sandbox::openFiles() const {
   return static_cast<size_t>(std::distance(begin(files), end(files)));
 }
 
-bool Sandbox::suspended() const {
-  // The state follows the command's name, which is in parentheses and may hold blanks.
-  std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
-  const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  const size_t end = text.rfind(") ");
-  return end != std::string::npos && end + 2 < text.size() && text[end + 2] == 'T';
-}
+bool Sandbox::suspended() const { return processState(pid_) == 'T'; }
 
 void Sandbox::closeOutput() {
   if (outRead_ >= 0) close(outRead_);

@@ -3,14 +3,18 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+
+#include "process_state.h"
 
 namespace {
 bool lineReadsAsSevenBitsWithParity = false;
@@ -125,6 +129,39 @@ TEST_F(SerialLine, PrintfWritesExactlyTheFormattedBytesNulIncluded) {
   serialPrintf(fd, "%s.", longText.c_str());
   serialClose(fd);
   EXPECT_EQ(received(), std::string("\x00\x80\x32n5n", 6) + longText + ".");
+}
+
+TEST_F(SerialLine, PrintfFinishesAWriteThatASignalCutShort) {
+  const std::string text(256 * 1024, 'x');  // more than the terminal holds: the write blocks
+  const pid_t child = fork();
+  if (child == 0) {
+    struct sigaction quiet {};
+    quiet.sa_handler = [](int) {};  // no SA_RESTART: a blocked write ends early
+    sigaction(SIGUSR1, &quiet, nullptr);
+    serialPrintf(serialOpen(path.c_str(), 9600), "%s", text.c_str());
+    _exit(0);
+  }
+  // Each time the writer is found blocked, interrupt it; then take all it writes until it ends.
+  for (int signals = 0; signals < 5;) {
+    const char state = processState(child);
+    if (state == 'S') {
+      kill(child, SIGUSR1);
+      ++signals;
+    } else if (state != 'R') {
+      break;
+    }
+    usleep(10000);
+  }
+  std::string got;
+  int status = 0;
+  while (waitpid(child, &status, WNOHANG) == 0) {
+    got += received();
+    pollfd ready{master, POLLIN, 0};
+    poll(&ready, 1, 10);
+  }
+  got += received();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(got.size(), text.size()) << "the write ended early";
 }
 
 TEST_F(SerialLine, PutcharWritesOneByte) {
