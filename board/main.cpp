@@ -1,0 +1,142 @@
+// virtual-board: runs a program with a pseudo-terminal standing in for its board and tells, on
+// standard error, what the board would have been told.
+#include <fcntl.h>
+#include <sys/signalfd.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "board_report.h"
+#include "options.h"
+#include "runner.h"
+#include "watch.h"
+
+namespace {
+
+constexpr int refused = 2;
+constexpr int cannotRun = 127;
+
+int refuse(const std::string& why) {
+  std::fprintf(stderr, "virtual-board: %s\n", why.c_str());
+  return refused;
+}
+
+// Opens an output file before anything starts, so that one that can't be written is refused.
+bool openOutput(const std::string& path, const char* option, int& fd, std::string& why) {
+  if (path.empty()) return true;
+  fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0)
+    why = std::string("cannot write ") + option + " " + path + ": " + std::strerror(errno);
+  return fd >= 0;
+}
+
+// Until the program sets the line, it shows no rate, so that any rate set is seen.
+void clearRate(int slave) {
+  termios t{};
+  if (tcgetattr(slave, &t) != 0) return;
+  cfsetispeed(&t, B0);
+  cfsetospeed(&t, B0);
+  tcsetattr(slave, TCSANOW, &t);
+}
+
+// As a shell does: interrupts and stops from the terminal are the program's alone, and writing
+// to the terminal from the background is fine. The program gets the dispositions we were given.
+void ignoreTerminalSignals(board::Launch& how) {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  for (int sig : {SIGINT, SIGQUIT, SIGTSTP, SIGTTOU}) {
+    struct sigaction old {};
+    sigaction(sig, &ignore, &old);
+    how.signals.emplace_back(sig, old);
+  }
+}
+
+int watchSignals(board::Launch& how) {
+  sigset_t watched;
+  sigemptyset(&watched);
+  for (int sig : {SIGCHLD, SIGTERM, SIGHUP}) sigaddset(&watched, sig);
+  sigprocmask(SIG_BLOCK, &watched, &how.mask);
+  return signalfd(-1, &watched, SFD_NONBLOCK | SFD_CLOEXEC);
+}
+
+int exitStatusOf(int status) {
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : cannotRun;
+}
+
+bool writeJson(const std::string& path, int fd, const std::string& json) {
+  if (fd < 0) return true;
+  const bool written = write(fd, json.data(), json.size()) == static_cast<ssize_t>(json.size());
+  if (close(fd) == 0 && written) return true;
+  std::fprintf(stderr, "virtual-board: writing --json %s failed: %s\n", path.c_str(),
+               std::strerror(errno));
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  board::Options options;
+  std::string why;
+  if (!board::parseOptions({argv + 1, argv + argc}, options, why)) return refuse(why);
+  if (options.help) {
+    std::printf(
+        "%s\nRuns COMMAND with a pseudo-terminal as the board at --device (default "
+        "/dev/ttyUSB0) and tells on standard error what reaches it.\n",
+        board::usage);
+    return 0;
+  }
+  int raw = -1;
+  int json = -1;
+  if (!openOutput(options.raw, "--raw", raw, why) ||
+      !openOutput(options.json, "--json", json, why)) {
+    return refuse(why);
+  }
+  board::BoardLine line;
+  if (!board::openBoardLine(line, why)) return refuse(why);
+  clearRate(line.slave);
+  termios before{};
+  tcgetattr(line.master, &before);
+
+  board::Launch how;
+  how.argv = options.command;
+  how.device = options.device;
+  how.slavePath = line.slavePath;
+  how.in = 0;
+  how.foreground = isatty(0) && tcgetpgrp(0) == getpgrp();
+  how.ownGroup = how.foreground;
+  ignoreTerminalSignals(how);
+  board::Watch watch{};
+  watch.signals = watchSignals(how);
+  watch.master = line.master;
+  watch.foreground = how.foreground;
+  watch.raw = raw;
+  watch.start = std::chrono::steady_clock::now();
+  const board::Launched started = board::launch(how);
+  if (started.failure == board::Launched::Failure::sandbox) {
+    return refuse("cannot give " + options.command[0] + " a private /dev (" + started.why +
+                  "): " + board::sandboxAdvice(started.error));
+  }
+  if (started.failure == board::Launched::Failure::program) {
+    std::fprintf(stderr, "virtual-board: cannot run %s\n", started.why.c_str());
+    return cannotRun;
+  }
+  std::fprintf(stderr, "virtual-board: %s is a pseudo-terminal; what reaches it follows\n",
+               options.device.c_str());
+  watch.pid = started.pid;
+  board::Report report(stderr, board::settingsOf(before));
+  const int status = exitStatusOf(board::watchUntilEnd(watch, report));
+  report.end(watch.endedAt, status);
+  bool written = writeJson(options.json, json, board::summaryJson(report.tally(), status));
+  if (watch.rawFailed || (raw >= 0 && close(raw) != 0)) {
+    std::fprintf(stderr, "virtual-board: writing --raw %s failed\n", options.raw.c_str());
+    written = false;
+  }
+  return written ? status : refused;
+}

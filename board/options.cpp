@@ -1,0 +1,76 @@
+#include "options.h"
+
+namespace board {
+
+std::string deviceProblem(const std::string& path) {
+  const std::string under = "/dev/";
+  if (path.size() <= under.size() || path.compare(0, under.size(), under) != 0) {
+    return "--device " + path + " is not under /dev";
+  }
+  const std::string rest = path.substr(under.size());
+  for (size_t start = 0; start <= rest.size();) {
+    const size_t end = rest.find('/', start);
+    const std::string part = rest.substr(start, end == std::string::npos ? end : end - start);
+    if (part.empty() || part == "." || part == "..") {
+      return "--device " + path + " must name a node under /dev plainly, without . or .. or //";
+    }
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  for (const char* taken :
+       {"null", "zero", "urandom", "tty", "ptmx", "pts", "fd", "stdin", "stdout", "stderr"}) {
+    const std::string name = taken;
+    if (rest == name || rest.rfind(name + "/", 0) == 0) {
+      return "--device " + path + " is taken by the private /dev's own " + under + name;
+    }
+  }
+  return "";
+}
+
+bool parseOptions(const std::vector<std::string>& args, Options& options, std::string& why) {
+  size_t i = 0;
+  for (; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--") {
+      ++i;
+      break;
+    }
+    if (arg == "-h" || arg == "--help") {
+      options.help = true;
+      return true;
+    }
+    if (arg.empty() || arg[0] != '-') break;
+    std::string* value = nullptr;
+    std::string name = arg;
+    const size_t equals = arg.find('=');
+    if (equals != std::string::npos) name = arg.substr(0, equals);
+    if (name == "--device") value = &options.device;
+    if (name == "--raw") value = &options.raw;
+    if (name == "--json") value = &options.json;
+    if (value == nullptr) {
+      why = "unknown option " + arg + "; " + usage;
+      return false;
+    }
+    if (equals != std::string::npos) {
+      *value = arg.substr(equals + 1);
+    } else if (i + 1 < args.size()) {
+      *value = args[++i];
+    } else {
+      why = name + " needs a value; " + usage;
+      return false;
+    }
+    if (value->empty()) {
+      why = name + " needs a value; " + usage;
+      return false;
+    }
+  }
+  options.command.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+  if (options.command.empty()) {
+    why = std::string("no COMMAND given; ") + usage;
+    return false;
+  }
+  why = deviceProblem(options.device);
+  return why.empty();
+}
+
+}  // namespace board
