@@ -1,0 +1,53 @@
+// Runs virtual-board as a user would from a shell: in a folder of its own that holds the example
+// position files, with its standard output and error read by the test.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class ToolRun {
+ public:
+  // `args` follow the tool's name: options, then the program and its arguments.
+  explicit ToolRun(std::vector<std::string> args);
+  ~ToolRun();
+  ToolRun(const ToolRun&) = delete;
+  ToolRun& operator=(const ToolRun&) = delete;
+
+  // Starts the tool; returns false, with the reason in error(), when it can't.
+  bool start();
+
+  // Collects standard output and error until `done` holds or the tool has ended; gives up after
+  // `seconds`. Returns whether `done` holds.
+  bool collectUntil(const std::function<bool()>& done, int seconds = 20);
+
+  // Whether the program the tool started has a handler installed for `sig` at this moment.
+  bool commandCatches(int sig) const;
+  // Sends SIGINT to the tool's process group, as Ctrl-C on a terminal would.
+  void interrupt() const;
+
+  // Waits for the tool to end, collecting everything; returns its exit status, -1 if it did not
+  // end in time.
+  int finish(int seconds = 20);
+
+  std::string file(const std::string& name) const;
+  const std::string& dir() const { return dir_; }
+  const std::string& out() const { return out_; }
+  const std::string& err() const { return err_; }
+  const std::string& error() const { return error_; }
+
+ private:
+  void readAvailable(int timeoutMs);
+
+  std::vector<std::string> args_;
+  std::string dir_;
+  pid_t pid_ = -1;
+  int outRead_ = -1;
+  int errRead_ = -1;
+  int status_ = -1;
+  std::string out_;
+  std::string err_;
+  std::string error_;
+};
