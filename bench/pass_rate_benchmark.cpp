@@ -1,0 +1,77 @@
+// How many frames a second steer sends on the example position files when the end-to-end tests'
+// harness reads its line, and when virtual-board does. Run by hand: the figures are the machine's.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "sandbox.h"
+#include "tool_run.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto span = std::chrono::milliseconds(2000);
+
+std::string example(const char* name) {
+  std::ifstream in(std::string(EXAMPLES_DIR) + "/" + name);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Runs steer for `span` once per iteration with `run(startedAt)` and reports frames a second.
+template <typename Run>
+void measure(benchmark::State& state, Run run) {
+  double frames = 0;
+  double seconds = 0;
+  for (auto _ : state) {
+    const auto startedAt = Clock::now();
+    const long long sent = run(startedAt);
+    const double elapsed = std::chrono::duration<double>(Clock::now() - startedAt).count();
+    if (sent < 0) {
+      state.SkipWithError("steer did not run");
+      return;
+    }
+    frames += static_cast<double>(sent);
+    seconds += elapsed;
+    state.SetIterationTime(elapsed);
+  }
+  state.counters["frames_per_second"] = frames / seconds;
+}
+
+void underTheTestHarness(benchmark::State& state) {
+  measure(state, [](Clock::time_point startedAt) -> long long {
+    Sandbox box(STEER_PROGRAM, "/dev/ttyUSB0");
+    box.writeFile("t.txt", example("t.txt"));
+    box.writeFile("b.txt", example("b.txt"));
+    if (!box.start()) return -1;
+    box.collectUntil([&] { return Clock::now() - startedAt >= span; });
+    const auto frames = static_cast<long long>(box.line().size() / 2);
+    box.send(SIGINT);
+    box.finish();
+    return frames;
+  });
+}
+
+void underVirtualBoard(benchmark::State& state) {
+  measure(state, [](Clock::time_point startedAt) -> long long {
+    ToolRun run({"--json", "summary.json", "--", STEER_PROGRAM});
+    if (!run.start()) return -1;
+    run.collectUntil([&] { return Clock::now() - startedAt >= span; });
+    run.interrupt();
+    if (run.finish() != 0) return -1;
+    const std::string json = run.file("summary.json");
+    const size_t at = json.find("\"4\": ");
+    return at == std::string::npos ? -1 : std::stoll(json.substr(at + 5));
+  });
+}
+
+}  // namespace
+
+BENCHMARK(underTheTestHarness)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(underVirtualBoard)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();
