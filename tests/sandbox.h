@@ -1,7 +1,8 @@
 // Runs one of our programs the way a user would, but with a pseudo-terminal standing in for the
-// board: the program runs in a private mount namespace whose /dev holds only "null" and, when
-// asked for, the board's device node, which is the terminal's far side. The host's /dev is never
-// touched. The program's working directory is a fresh temporary folder.
+// board: the program runs through board/'s runner, in a private mount namespace whose /dev holds
+// only what a console program needs and, when asked for, the board's device node, which is the
+// terminal's far side. The host's /dev is never touched. The program's working directory is a
+// fresh temporary folder.
 #pragma once
 
 #include <sys/types.h>
