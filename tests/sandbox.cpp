@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "emulator.h"
 #include "process_state.h"
 #include "runner.h"
 
@@ -67,7 +68,7 @@ bool Sandbox::start() {
   int errors[2];
   if (pipe2(output, O_CLOEXEC) != 0 || pipe2(errors, O_CLOEXEC) != 0) return refuse("no pipe");
   board::Launch how;
-  how.argv = {program_};
+  how.argv = underEmulator({program_});
   how.argv.insert(how.argv.end(), args_.begin(), args_.end());
   how.device = device_;
   how.slavePath = slavePath_;

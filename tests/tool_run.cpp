@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "emulator.h"
 #include "runner.h"
 #include "signal_status.h"
 
@@ -43,8 +44,8 @@ bool ToolRun::start() {
     return false;
   }
   board::Launch how;
-  how.argv = args_;
-  how.argv.insert(how.argv.begin(), VIRTUAL_BOARD_PROGRAM);
+  how.argv = underEmulator({VIRTUAL_BOARD_PROGRAM});
+  how.argv.insert(how.argv.end(), args_.begin(), args_.end());
   how.privateDev = false;
   how.dir = dir_;
   how.out = out[1];

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "emulator.h"
 #include "text.h"
 #include "tool_run.h"
 
@@ -78,7 +79,9 @@ class WatchedProgram : public testing::TestWithParam<Watched> {};
 TEST_P(WatchedProgram, IsReportedByteForByteAndEndsWithItsStatus) {
   const Watched& c = GetParam();
   std::vector<std::string> args = c.options;
-  args.insert(args.end(), {"--raw", "line.bin", "--json", "summary.json", "--", c.program});
+  args.insert(args.end(), {"--raw", "line.bin", "--json", "summary.json", "--"});
+  const std::vector<std::string> command = underEmulator({c.program});
+  args.insert(args.end(), command.begin(), command.end());
   ToolRun run(args);
   ASSERT_TRUE(run.start()) << run.error();
   ASSERT_TRUE(run.collectUntil([&] { return c.busy(run); })) << run.err();
