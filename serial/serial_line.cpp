@@ -70,7 +70,7 @@ extern "C" int serialOpen(const char* device, int baud) {
   if (device == nullptr || !speedFor(baud, speed)) return -1;
   const int fd = open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -1;
-  if (isatty(fd) && !setLine(fd, speed)) {
+  if (isatty(fd) == 1 && !setLine(fd, speed)) {
     close(fd);
     return -1;
   }
@@ -97,8 +97,7 @@ extern "C" void serialPrintf(int fd, const char* format, ...) {
   } else if (n > 0) {
     const auto size = static_cast<size_t>(n) + 1;
     if (auto* big = static_cast<char*>(std::malloc(size))) {
-      std::vsnprintf(big, size, format, again);
-      writeAll(fd, big, static_cast<size_t>(n));
+      if (std::vsnprintf(big, size, format, again) == n) writeAll(fd, big, static_cast<size_t>(n));
       std::free(big);
     }
   }
