@@ -27,7 +27,7 @@ constexpr const char* help =
     "Ctrl-Z stops the board and suspends steer until it is continued.\n";
 
 int refuse(const char* reason, const char* what) {
-  std::fprintf(stderr, "steer: %s '%s'\n%s", reason, what, usage);
+  (void)std::fprintf(stderr, "steer: %s '%s'\n%s", reason, what, usage);
   return 2;
 }
 

@@ -120,7 +120,7 @@ TEST_P(InterruptedLoop, SendsOnlyStopsOnceInterruptedAndEchoesNothingForThatPass
   const Interruption& at = GetParam();
   recording::after = [at, seen = 0](const Call& c) mutable {
     if (c.kind == at.after && ++seen == at.n) {
-      for (int i = 0; i < at.times; ++i) std::raise(SIGINT);
+      for (int i = 0; i < at.times; ++i) EXPECT_EQ(std::raise(SIGINT), 0);
     }
   };
   std::string out = "nap = 1, pwr = 50";
@@ -172,8 +172,12 @@ TEST_P(SignalDuringAStop, GetsAStopOfItsOwnAfterIt) {
   const StopDuringStop& at = GetParam();
   recording::after = [at, writes = 0, stops = 0](const Call& c) mutable {
     if (c.kind != Call::Write) return;
-    if (++writes == 3) std::raise(at.first);
-    if (c.value == 0 && ++stops == 1) std::raise(at.second);
+    if (++writes == 3) {
+      EXPECT_EQ(std::raise(at.first), 0);
+    }
+    if (c.value == 0 && ++stops == 1) {
+      EXPECT_EQ(std::raise(at.second), 0);
+    }
   };
   EXPECT_EQ(countOf(runToEnd(), farewell), at.farewells);
   EXPECT_EQ(recording::bytes(), std::string("\x32\x81\x32\x00\x80\x00\x80", 7));

@@ -31,11 +31,11 @@ void ControllerTest::TearDown() {
   sigemptyset(&ours);
   for (const int sig : steer::endingSignals) sigaddset(&ours, sig);
   sigaddset(&ours, SIGTSTP);
-  for (const int sig : steer::endingSignals) std::signal(sig, SIG_IGN);
-  std::signal(SIGTSTP, SIG_IGN);
-  sigprocmask(SIG_UNBLOCK, &ours, nullptr);
-  for (const int sig : steer::endingSignals) std::signal(sig, SIG_DFL);
-  std::signal(SIGTSTP, SIG_DFL);
+  for (const int sig : steer::endingSignals) EXPECT_NE(std::signal(sig, SIG_IGN), SIG_ERR);
+  EXPECT_NE(std::signal(SIGTSTP, SIG_IGN), SIG_ERR);
+  pthread_sigmask(SIG_UNBLOCK, &ours, nullptr);
+  for (const int sig : steer::endingSignals) EXPECT_NE(std::signal(sig, SIG_DFL), SIG_ERR);
+  EXPECT_NE(std::signal(SIGTSTP, SIG_DFL), SIG_ERR);
   recording::reset();
   std::filesystem::current_path(previous_);
   std::filesystem::remove_all(dir_);

@@ -13,7 +13,7 @@ class ControllerTest : public ::testing::Test {
   void TearDown() override;
 
   // Replaces a file in the working directory.
-  void write(const std::string& name, const std::string& text);
+  static void write(const std::string& name, const std::string& text);
 
  private:
   std::filesystem::path dir_;

@@ -30,8 +30,8 @@ steer/steer.cpp @@ goal = goalFromMean((m[2] + m[6]) / 2); @@ goal = goalFromMea
 steer/steer.cpp @@ if (mean != mean) return 0; @@ if (mean != mean) return -1; @@ a goal that is not a number is not 0
 steer/steer.cpp @@ &m[2], &m[3], &m[4], &m[5], &m[6], &m[7]); @@ &m[2], &m[3], &m[4], &m[5], &m[7], &m[6]); @@ two goal coordinates swapped
 steer/steer.cpp @@ std::fscanf(f, "(%f, %f ", &b[0], &b[1]); @@ std::fscanf(f, "%f, %f ", &b[0], &b[1]); @@ the object's opening parenthesis not expected
-steer/steer.cpp @@ std::fclose(f);\n  f = nullptr;\n}\n\nvoid readObjectPosition @@ f = nullptr;\n}\n\nvoid readObjectPosition @@ the goal file is never closed
-steer/steer.cpp @@ std::fclose(f);\n  f = nullptr;\n}\n\nint goalFromMean @@ f = nullptr;\n}\n\nint goalFromMean @@ the object file is never closed
+steer/steer.cpp @@ (void)std::fclose(f);\n  f = nullptr;\n}\n\nvoid readObjectPosition @@ f = nullptr;\n}\n\nvoid readObjectPosition @@ the goal file is never closed
+steer/steer.cpp @@ (void)std::fclose(f);\n  f = nullptr;\n}\n\nint goalFromMean @@ f = nullptr;\n}\n\nint goalFromMean @@ the object file is never closed
 steer/steer.cpp @@ exit = 2;\n  stopsPending @@ if (sig == SIGINT) exit = 2;\n  stopsPending @@ only SIGINT ends the loop
 steer/steer.h @@ SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE @@ SIGINT, SIGTERM, SIGQUIT, SIGPIPE @@ a hang-up is not handled
 steer/steer.cpp @@ stopsPending.fetch_sub(1); @@ stopsPending.store(0); @@ several pending stops send one

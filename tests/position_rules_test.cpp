@@ -61,7 +61,7 @@ class GoalFile : public ControllerTest {
     ControllerTest::SetUp();
     for (int i = 0; i < 8; ++i) steer::m[i] = static_cast<float>(-1 - i);
   }
-  void read(const std::string& text) {
+  static void read(const std::string& text) {
     write("t.txt", text);
     steer::readGoalPoints();
   }

@@ -132,7 +132,8 @@ TEST_F(SerialLine, PrintfWritesExactlyTheFormattedBytesNulIncluded) {
 }
 
 TEST_F(SerialLine, PrintfFinishesAWriteThatASignalCutShort) {
-  const std::string text(256 * 1024, 'x');  // more than the terminal holds: the write blocks
+  const std::string text(size_t{256} * 1024,
+                         'x');  // more than the terminal holds: the write blocks
   const pid_t child = fork();
   if (child == 0) {
     struct sigaction quiet {};
