@@ -12,9 +12,9 @@ const char* meaning(int code) {
 std::string hex(const Event& e) {
   char text[8];
   if (e.size == 2) {
-    std::snprintf(text, sizeof text, "%02x %02x", e.bytes[0], e.bytes[1]);
+    (void)std::snprintf(text, sizeof text, "%02x %02x", e.bytes[0], e.bytes[1]);
   } else {
-    std::snprintf(text, sizeof text, "%02x", e.bytes[0]);
+    (void)std::snprintf(text, sizeof text, "%02x", e.bytes[0]);
   }
   return text;
 }
@@ -51,7 +51,7 @@ void Report::tell(double at, const std::string& bytes, const std::string& text) 
   line += text;
   if (run_ > 1) line += "  (before: " + hex(last_) + " x " + std::to_string(run_) + ")";
   line += '\n';
-  std::fputs(line.c_str(), out_);
+  (void)std::fputs(line.c_str(), out_);
 }
 
 void Report::settings(const LineSettings& s, double at) {
@@ -97,20 +97,20 @@ void Report::end(double at, int exitStatus) {
     frames += "code " + std::to_string(code) + ": " + std::to_string(t.frames[code]) + ", ";
   }
   const double perSecond = at > 0 ? static_cast<double>(t.allFrames()) / at : 0;
-  std::fprintf(out_,
-               "summary\n"
-               "  duration     %.3f s\n"
-               "  bytes        %llu\n"
-               "  frames       %s%llu in all, %.0f a second\n"
-               "  stops        %llu\n"
-               "  anomalies    %llu lone power bytes, %llu stray bytes\n"
-               "  line         %s\n"
-               "  exit status  %d\n",
-               at, static_cast<unsigned long long>(t.bytes), frames.c_str(),
-               static_cast<unsigned long long>(t.allFrames()), perSecond,
-               static_cast<unsigned long long>(t.stops),
-               static_cast<unsigned long long>(t.lonePowerBytes),
-               static_cast<unsigned long long>(t.strayBytes), describe(t.line).c_str(), exitStatus);
+  (void)std::fprintf(
+      out_,
+      "summary\n"
+      "  duration     %.3f s\n"
+      "  bytes        %llu\n"
+      "  frames       %s%llu in all, %.0f a second\n"
+      "  stops        %llu\n"
+      "  anomalies    %llu lone power bytes, %llu stray bytes\n"
+      "  line         %s\n"
+      "  exit status  %d\n",
+      at, static_cast<unsigned long long>(t.bytes), frames.c_str(),
+      static_cast<unsigned long long>(t.allFrames()), perSecond,
+      static_cast<unsigned long long>(t.stops), static_cast<unsigned long long>(t.lonePowerBytes),
+      static_cast<unsigned long long>(t.strayBytes), describe(t.line).c_str(), exitStatus);
 }
 
 std::string summaryJson(const Tally& t, int exitStatus) {

@@ -37,7 +37,7 @@ class Report {
   const Tally& tally() const { return tally_; }
 
  private:
-  void tell(double at, const std::string& bytes, const std::string& what);
+  void tell(double at, const std::string& bytes, const std::string& text);
 
   std::FILE* out_;
   Tally tally_;

@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <string>
+#include <system_error>
 
 #include "board_report.h"
 #include "options.h"
@@ -23,7 +23,7 @@ constexpr int refused = 2;
 constexpr int cannotRun = 127;
 
 int refuse(const std::string& why) {
-  std::fprintf(stderr, "virtual-board: %s\n", why.c_str());
+  (void)std::fprintf(stderr, "virtual-board: %s\n", why.c_str());
   return refused;
 }
 
@@ -32,7 +32,8 @@ bool openOutput(const std::string& path, const char* option, int& fd, std::strin
   if (path.empty()) return true;
   fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0)
-    why = std::string("cannot write ") + option + " " + path + ": " + std::strerror(errno);
+    why = std::string("cannot write ") + option + " " + path + ": " +
+          std::generic_category().message(errno);
   return fd >= 0;
 }
 
@@ -61,7 +62,7 @@ int watchSignals(board::Launch& how) {
   sigset_t watched;
   sigemptyset(&watched);
   for (int sig : {SIGCHLD, SIGTERM, SIGHUP}) sigaddset(&watched, sig);
-  sigprocmask(SIG_BLOCK, &watched, &how.mask);
+  pthread_sigmask(SIG_BLOCK, &watched, &how.mask);
   return signalfd(-1, &watched, SFD_NONBLOCK | SFD_CLOEXEC);
 }
 
@@ -74,8 +75,8 @@ bool writeJson(const std::string& path, int fd, const std::string& json) {
   if (fd < 0) return true;
   const bool written = write(fd, json.data(), json.size()) == static_cast<ssize_t>(json.size());
   if (close(fd) == 0 && written) return true;
-  std::fprintf(stderr, "virtual-board: writing --json %s failed: %s\n", path.c_str(),
-               std::strerror(errno));
+  (void)std::fprintf(stderr, "virtual-board: writing --json %s failed: %s\n", path.c_str(),
+                     std::generic_category().message(errno).c_str());
   return false;
 }
 
@@ -109,7 +110,7 @@ int main(int argc, char** argv) {
   how.device = options.device;
   how.slavePath = line.slavePath;
   how.in = 0;
-  how.foreground = isatty(0) && tcgetpgrp(0) == getpgrp();
+  how.foreground = isatty(0) == 1 && tcgetpgrp(0) == getpgrp();
   how.ownGroup = how.foreground;
   ignoreTerminalSignals(how);
   board::Watch watch{};
@@ -124,18 +125,18 @@ int main(int argc, char** argv) {
                   "): " + board::sandboxAdvice(started.error));
   }
   if (started.failure == board::Launched::Failure::program) {
-    std::fprintf(stderr, "virtual-board: cannot run %s\n", started.why.c_str());
+    (void)std::fprintf(stderr, "virtual-board: cannot run %s\n", started.why.c_str());
     return cannotRun;
   }
-  std::fprintf(stderr, "virtual-board: %s is a pseudo-terminal; what reaches it follows\n",
-               options.device.c_str());
+  (void)std::fprintf(stderr, "virtual-board: %s is a pseudo-terminal; what reaches it follows\n",
+                     options.device.c_str());
   watch.pid = started.pid;
   board::Report report(stderr, board::settingsOf(before));
   const int status = exitStatusOf(board::watchUntilEnd(watch, report));
   report.end(watch.endedAt, status);
   bool written = writeJson(options.json, json, board::summaryJson(report.tally(), status));
   if (watch.rawFailed || (raw >= 0 && close(raw) != 0)) {
-    std::fprintf(stderr, "virtual-board: writing --raw %s failed\n", options.raw.c_str());
+    (void)std::fprintf(stderr, "virtual-board: writing --raw %s failed\n", options.raw.c_str());
     written = false;
   }
   return written ? status : refused;

@@ -1,5 +1,8 @@
 #include "options.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace board {
 
 std::string deviceProblem(const std::string& path) {
@@ -17,15 +20,26 @@ std::string deviceProblem(const std::string& path) {
     if (end == std::string::npos) break;
     start = end + 1;
   }
-  for (const char* taken :
-       {"null", "zero", "urandom", "tty", "ptmx", "pts", "fd", "stdin", "stdout", "stderr"}) {
-    const std::string name = taken;
-    if (rest == name || rest.rfind(name + "/", 0) == 0) {
-      return "--device " + path + " is taken by the private /dev's own " + under + name;
-    }
-  }
-  return "";
+  const std::string ownNodes[] = {"null", "zero", "urandom", "tty",    "ptmx",
+                                  "pts",  "fd",   "stdin",   "stdout", "stderr"};
+  const auto* const taken = std::find_if(std::begin(ownNodes), std::end(ownNodes), [&](auto& name) {
+    return rest == name || rest.rfind(name + "/", 0) == 0;
+  });
+  if (taken == std::end(ownNodes)) return "";
+  return "--device " + path + " is taken by the private /dev's own " + under + *taken;
 }
+
+namespace {
+
+// Where the value of option `name` goes; nullptr for an option there is not.
+std::string* valueOf(const std::string& name, Options& options) {
+  if (name == "--device") return &options.device;
+  if (name == "--raw") return &options.raw;
+  if (name == "--json") return &options.json;
+  return nullptr;
+}
+
+}  // namespace
 
 bool parseOptions(const std::vector<std::string>& args, Options& options, std::string& why) {
   size_t i = 0;
@@ -40,13 +54,9 @@ bool parseOptions(const std::vector<std::string>& args, Options& options, std::s
       return true;
     }
     if (arg.empty() || arg[0] != '-') break;
-    std::string* value = nullptr;
-    std::string name = arg;
     const size_t equals = arg.find('=');
-    if (equals != std::string::npos) name = arg.substr(0, equals);
-    if (name == "--device") value = &options.device;
-    if (name == "--raw") value = &options.raw;
-    if (name == "--json") value = &options.json;
+    const std::string name = equals == std::string::npos ? arg : arg.substr(0, equals);
+    std::string* const value = valueOf(name, options);
     if (value == nullptr) {
       why = "unknown option " + arg + "; " + usage;
       return false;

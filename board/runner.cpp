@@ -6,8 +6,8 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
+#include <system_error>
 
 #include "runner_child.h"
 
@@ -18,13 +18,13 @@ bool openBoardLine(BoardLine& line, std::string& why) {
   char name[64];
   if (line.master < 0 || grantpt(line.master) != 0 || unlockpt(line.master) != 0 ||
       ptsname_r(line.master, name, sizeof name) != 0) {
-    why = std::string("no pseudo-terminal: ") + std::strerror(errno);
+    why = std::string("no pseudo-terminal: ") + std::generic_category().message(errno);
     return false;
   }
   line.slavePath = name;
   line.slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (line.slave < 0 || fcntl(line.master, F_SETFL, O_NONBLOCK) != 0) {
-    why = line.slavePath + ": " + std::strerror(errno);
+    why = line.slavePath + ": " + std::generic_category().message(errno);
     return false;
   }
   return true;
@@ -38,9 +38,9 @@ void setTerminalGroup(int terminal, pid_t group) {
   sigset_t old;
   sigemptyset(&ttou);
   sigaddset(&ttou, SIGTTOU);
-  sigprocmask(SIG_BLOCK, &ttou, &old);
+  pthread_sigmask(SIG_BLOCK, &ttou, &old);
   tcsetpgrp(terminal, group);
-  sigprocmask(SIG_SETMASK, &old, nullptr);
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
 }
 
 }  // namespace
@@ -59,7 +59,7 @@ Launched launch(const Launch& how) {
   if (pipe2(report, O_CLOEXEC) != 0) {
     result.failure = Launched::Failure::sandbox;
     result.error = errno;
-    result.why = std::string("pipe: ") + std::strerror(errno);
+    result.why = std::string("pipe: ") + std::generic_category().message(errno);
     return result;
   }
   const ChildPlan plan{argv.data(),
@@ -86,7 +86,7 @@ Launched launch(const Launch& how) {
     close(report[0]);
     result.failure = Launched::Failure::sandbox;
     result.error = forkError;
-    result.why = std::string("fork: ") + std::strerror(forkError);
+    result.why = std::string("fork: ") + std::generic_category().message(forkError);
     return result;
   }
   // Done here as well as in the child, so that neither has to wait for the other.
@@ -106,7 +106,7 @@ Launched launch(const Launch& how) {
   what.step[sizeof what.step - 1] = '\0';
   result.failure = what.sandbox ? Launched::Failure::sandbox : Launched::Failure::program;
   result.error = what.error;
-  result.why = std::string(what.step) + ": " + std::strerror(what.error);
+  result.why = std::string(what.step) + ": " + std::generic_category().message(what.error);
   return result;
 }
 

@@ -16,8 +16,8 @@ namespace {
 // Tells the parent which step failed, with errno, and ends the child.
 [[noreturn]] void fail(const ChildPlan& plan, bool sandbox, const char* step) {
   ChildReport what{sandbox, errno, {}};
-  std::snprintf(what.step, sizeof what.step, "%s", step);
-  (void)!write(plan.report, &what, sizeof what);
+  (void)std::snprintf(what.step, sizeof what.step, "%s", step);  // a long step may be cut short
+  [[maybe_unused]] const ssize_t sent = write(plan.report, &what, sizeof what);
   _exit(127);
 }
 
@@ -34,9 +34,9 @@ void enterNamespace(const ChildPlan& plan) {
     if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) fail(plan, true, "unshare");
     char map[64];
     put(plan, "/proc/self/setgroups", "deny");
-    std::snprintf(map, sizeof map, "%u %u 1", plan.uid, plan.uid);
+    (void)std::snprintf(map, sizeof map, "%u %u 1", plan.uid, plan.uid);  // room for any ids
     put(plan, "/proc/self/uid_map", map);
-    std::snprintf(map, sizeof map, "%u %u 1", plan.gid, plan.gid);
+    (void)std::snprintf(map, sizeof map, "%u %u 1", plan.gid, plan.gid);
     put(plan, "/proc/self/gid_map", map);
   }
   // Nothing mounted from here on reaches the host.
@@ -57,7 +57,7 @@ void bind(const ChildPlan& plan, int fd, const char* target) {
   if (made < 0) fail(plan, true, target);
   close(made);
   char source[64];
-  std::snprintf(source, sizeof source, "/proc/self/fd/%d", fd);
+  (void)std::snprintf(source, sizeof source, "/proc/self/fd/%d", fd);  // room for any int
   if (mount(source, target, nullptr, MS_BIND, nullptr) != 0) fail(plan, true, target);
   close(fd);
 }
@@ -69,7 +69,10 @@ void link(const ChildPlan& plan, const char* to, const char* at) {
 // Makes the folders above `path`, for a node such as /dev/serial/by-id/usb-board.
 void makeFoldersAbove(const ChildPlan& plan, const char* path) {
   char folder[4096];
-  std::snprintf(folder, sizeof folder, "%s", path);
+  if (std::snprintf(folder, sizeof folder, "%s", path) >= static_cast<int>(sizeof folder)) {
+    errno = ENAMETOOLONG;
+    fail(plan, true, path);
+  }
   for (char* slash = std::strchr(folder + 5, '/'); slash != nullptr;
        slash = std::strchr(slash + 1, '/')) {
     *slash = '\0';
@@ -120,7 +123,7 @@ void becomeProgram(const ChildPlan& plan) {
       sigset_t ttou;
       sigemptyset(&ttou);
       sigaddset(&ttou, SIGTTOU);
-      sigprocmask(SIG_BLOCK, &ttou, nullptr);
+      pthread_sigmask(SIG_BLOCK, &ttou, nullptr);
       tcsetpgrp(plan.in, getpid());
     }
   }
@@ -134,7 +137,7 @@ void becomeProgram(const ChildPlan& plan) {
   for (std::size_t i = 0; i < plan.signalCount; ++i) {
     sigaction(plan.signals[i].first, &plan.signals[i].second, nullptr);
   }
-  sigprocmask(SIG_SETMASK, plan.mask, nullptr);
+  pthread_sigmask(SIG_SETMASK, plan.mask, nullptr);
   execvp(plan.argv[0], plan.argv);
   fail(plan, false, plan.argv[0]);
 }

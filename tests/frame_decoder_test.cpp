@@ -15,8 +15,8 @@ using Bytes = std::vector<std::uint8_t>;
 std::string describe(const board::Event& e) {
   static const char* const kinds[] = {"frame", "stop", "lone-power", "lone-direction", "stray"};
   char text[32];
-  std::snprintf(text, sizeof text, e.size == 2 ? "%s %02x %02x\n" : "%s %02x\n",
-                kinds[static_cast<int>(e.kind)], e.bytes[0], e.bytes[1]);
+  (void)std::snprintf(text, sizeof text, e.size == 2 ? "%s %02x %02x\n" : "%s %02x\n",
+                      kinds[static_cast<int>(e.kind)], e.bytes[0], e.bytes[1]);
   return text;
 }
 
