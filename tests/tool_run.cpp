@@ -13,7 +13,6 @@
 
 #include "emulator.h"
 #include "runner.h"
-#include "signal_status.h"
 
 ToolRun::ToolRun(std::vector<std::string> args) : args_(std::move(args)) {
   namespace fs = std::filesystem;
@@ -89,13 +88,6 @@ bool ToolRun::collectUntil(const std::function<bool()>& done, int seconds) {
     readAvailable(10);
   }
   return true;
-}
-
-bool ToolRun::commandCatches(int sig) const {
-  const std::string task = "/proc/" + std::to_string(pid_) + "/task/" + std::to_string(pid_);
-  pid_t command = -1;
-  std::ifstream(task + "/children") >> command;
-  return catchesSignal(command, sig);
 }
 
 void ToolRun::interrupt() const {

@@ -23,8 +23,6 @@ class ToolRun {
   // `seconds`. Returns whether `done` holds.
   bool collectUntil(const std::function<bool()>& done, int seconds = 20);
 
-  // Whether the program the tool started has a handler installed for `sig` at this moment.
-  bool commandCatches(int sig) const;
   // Sends SIGINT to the tool's process group, as Ctrl-C on a terminal would.
   void interrupt() const;
 

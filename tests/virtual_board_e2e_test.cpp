@@ -40,9 +40,11 @@ const Watched watched[] = {
     {"SteerOnTheExamples",
      {},
      STEER_PROGRAM,
+     // Echoes from many passes show that the first has ended and the handlers are in place.
+     // (The signal mask in /proc would not tell: under an emulator it shows the emulator's.)
      [](const ToolRun& run) {
        return run.err().find("frame, code 4 goal right, power 50") != std::string::npos &&
-              countOf(run.out(), "nap = 4, pwr = 50") >= 100 && run.commandCatches(SIGINT);
+              countOf(run.out(), "nap = 4, pwr = 50") >= 100;
      },
      0,
      [](const ToolRun& run, const std::string& line, const std::string& json) {
