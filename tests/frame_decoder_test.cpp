@@ -46,6 +46,7 @@ const Case cases[] = {
     {"StopWithoutItsNul", {0x32, 0x84, 0x80}, "frame 32 84\nstop 80\n"},
     {"LoneStop", {0x80, 0x80}, "stop 80\nstop 80\n"},
     {"PowerCutOffByAStop", {0x32, 0x00, 0x80}, "lone-power 32\nstop 00 80\n"},
+    {"PowerCutOffByAStopWithoutItsNul", {0x32, 0x80}, "lone-power 32\nstop 80\n"},
     {"PowerCutOffByAnotherPower", {0x32, 0x64, 0x85}, "lone-power 32\nframe 64 85\n"},
     {"PowerCutOffByTheEnd", {0x32, 0x81, 0x32}, "frame 32 81\nlone-power 32\n"},
     {"TestBytesOfTheLinkProbe",
