@@ -13,12 +13,6 @@ namespace {
 
 constexpr size_t npos = std::string::npos;
 
-std::string repeat(const std::string& part, size_t times) {
-  std::string all;
-  for (size_t i = 0; i < times; ++i) all += part;
-  return all;
-}
-
 // Built with wiringPi, the stop sequence's NUL byte never reaches the line.
 const std::string stopSequence = LINE_CARRIES_NUL ? std::string("\x00\x80", 2) : "\x80";
 

@@ -15,3 +15,9 @@ inline size_t countOf(const std::string& text, const std::string& part) {
 inline bool endsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
+
+inline std::string repeat(const std::string& part, size_t times) {
+  std::string all;
+  for (size_t i = 0; i < times; ++i) all += part;
+  return all;
+}

@@ -21,14 +21,14 @@ class ToolRun {
 
   // Collects standard output and error until `done` holds or the tool has ended; gives up after
   // `seconds`. Returns whether `done` holds.
-  bool collectUntil(const std::function<bool()>& done, int seconds = 20);
+  bool collectUntil(const std::function<bool()>& done, int seconds = 5);
 
   // Sends SIGINT to the tool's process group, as Ctrl-C on a terminal would.
   void interrupt() const;
 
   // Waits for the tool to end, collecting everything; returns its exit status, -1 if it did not
   // end in time.
-  int finish(int seconds = 20);
+  int finish(int seconds = 5);
 
   std::string file(const std::string& name) const;
   const std::string& dir() const { return dir_; }

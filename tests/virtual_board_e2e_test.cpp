@@ -21,12 +21,6 @@ long long jsonNumber(const std::string& json, const std::string& key) {
   return std::stoll(json.substr(at + key.size() + 4));
 }
 
-std::string repeated(const std::string& part, size_t times) {
-  std::string text;
-  for (size_t i = 0; i < times; ++i) text += part;
-  return text;
-}
-
 struct Watched {
   const char* name;
   std::vector<std::string> options;
@@ -51,7 +45,7 @@ const Watched watched[] = {
        // Whole frames, perhaps the power byte of an interrupted one, then the stop.
        const auto frames = static_cast<size_t>(jsonNumber(json, "4"));
        const bool cutOff = jsonNumber(json, "lone_power_bytes") == 1;
-       EXPECT_EQ(line, repeated("\x32\x84", frames) + (cutOff ? "\x32" : "") + stopSequence);
+       EXPECT_EQ(line, repeat("\x32\x84", frames) + (cutOff ? "\x32" : "") + stopSequence);
        EXPECT_EQ(jsonNumber(json, "stops"), 1);
        EXPECT_NE(run.err().find(LINE_CARRIES_NUL ? "00 80  stop" : "80     stop"),
                  std::string::npos);
