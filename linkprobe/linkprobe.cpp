@@ -1,17 +1,106 @@
-// Sends the test byte 1 to the board on "/dev/ttyACM0", opening and closing the device for every
-// byte, until a signal ends the program. It prints nothing and handles no signal.
+// Sends the test byte 1 to a board's serial device ("/dev/ttyACM0" unless told otherwise),
+// opening and closing the device for every byte, until a signal ends the program. It handles no
+// signal; on standard error it tells only when the line's state changes.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "line_bounds.h"
+#include "link_report.h"
 #include "serial_line.h"
 
 namespace {
+
 unsigned char buff[3];
 int fd;
+const char* device = "/dev/ttyACM0";
+constexpr int byteBoundMs = 500;
+
+constexpr const char* usage =
+    "Usage: linkprobe [--device PATH]\n       linkprobe --help | --version\n";
+
+constexpr const char* help =
+    "Sends the test byte 1 to a board's serial device without end, opening and closing the\n"
+    "device for every byte, to try the link. Standard error tells when the device cannot be\n"
+    "opened, when writes fail or the line takes no byte, and when it works again.\n"
+    "\n"
+    "  --device PATH  the board's serial device (default /dev/ttyACM0); it may appear later\n"
+    "  -h, --help     show this help and exit\n"
+    "  --version      show the version and exit\n"
+    "\n"
+    "It runs until a signal ends it (Ctrl-C, for instance). Exit status 2 for a command line it\n"
+    "does not take.\n";
+
+int refuse(const char* reason, const char* what) {
+  (void)std::fprintf(stderr, "linkprobe: %s '%s'\n%s", reason, what, usage);
+  return 2;
+}
+
+// Returns -1 to go on sending, or the exit status once it has answered or refused.
+int readArguments(int argc, char* argv[]) {
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+      std::printf("%s%s", usage, help);
+      return 0;
+    }
+    if (std::strcmp(arg, "--version") == 0) {
+      std::printf("linkprobe %s\n", STEER_VERSION);
+      return 0;
+    }
+    const char* value = nullptr;
+    if (std::strcmp(arg, "--device") == 0) {
+      if (i + 1 == argc) return refuse("option needs a device path:", arg);
+      value = argv[++i];
+    } else if (std::strncmp(arg, "--device=", 9) == 0) {
+      value = arg + 9;
+    } else {
+      return refuse(arg[0] == '-' ? "unknown option" : "unexpected argument", arg);
+    }
+    struct stat st {};
+    if (value[0] == '\0' || (stat(value, &st) == 0 && !S_ISCHR(st.st_mode))) {
+      return refuse("--device takes a character device (or one yet to appear), not", value);
+    }
+    device = value;
+  }
+  return -1;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char* argv[]) {
+  const int status = readArguments(argc, argv);
+  if (status >= 0) return status;
+  LinkReport link{"linkprobe", device, "test bytes", "linkprobe keeps trying until it appears",
+                  byteBoundMs};
   buff[1] = 1;
   for (;;) {
-    fd = serialOpen("/dev/ttyACM0", 9600);
-    serialPutchar(fd, buff[1]);
+    errno = 0;
+    fd = serialOpen(device, 9600);
+    if (fd < 0) {
+      linkOpenFailed(link, errno);
+      continue;
+    }
+    LineWait wait = waitForRoom(fd, byteBoundMs, nullptr, nullptr);
+    if (wait == LineWait::ready) {
+      errno = 0;
+      serialPutchar(fd, buff[1]);
+      if (errno != 0) {
+        linkWriteFailed(link, errno);
+        wait = LineWait::failed;
+      } else {
+        wait = waitUntilSent(fd, byteBoundMs, nullptr, nullptr);
+      }
+    }
+    if (wait == LineWait::ready) {
+      linkWorked(link);
+    } else {
+      if (wait == LineWait::timedOut) linkStuck(link);
+      discardOutput(fd);
+    }
     serialClose(fd);
+    linkTell(link);
   }
 }

@@ -2,9 +2,14 @@
 
 #include <signal.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <ctime>
 
+#include "file_report.h"
 #include "freshness.h"
+#include "line_bounds.h"
+#include "link_report.h"
 #include "serial_line.h"
 
 namespace steer {
@@ -22,13 +27,14 @@ std::atomic<int> stopsPending{0};
 volatile std::sig_atomic_t suspendPending = 0;
 volatile std::sig_atomic_t writingOutput = 0;
 int staleAfter = 0;
+const char* device = "/dev/ttyUSB0";
+volatile std::sig_atomic_t stopMissed = 0;
 
 static_assert(std::atomic<int>::is_always_lock_free,
               "the signal handler needs a lock-free counter");
 
 namespace {
 
-constexpr const char* device = "/dev/ttyUSB0";
 constexpr int baud = 9600;
 constexpr int bandHalfWidth = 10;
 constexpr int alignedPower = 100;
@@ -36,22 +42,113 @@ constexpr int byteWait = 10;
 constexpr int topBit = 0x80;
 constexpr const char* farewell = "\n\n\nbye bye";
 
-// One byte in its own open-write-wait-close cycle. A command byte whose cycle finds a stop
-// already asked for is not written: after a stop only stop sequences reach the board.
-void portCycle(int v, bool isStop) {
-  fd = serialOpen(device, baud);
-  if (isStop || (exit == 0 && suspendPending == 0)) {
-    serialPrintf(fd, "%c", v);
-    delay(byteWait);
-  }
-  serialClose(fd);
+constexpr int byteBoundMs = 500;
+
+LinkReport link{"steer", device, "commands", "steer decides and echoes only until it appears",
+                byteBoundMs};
+FileReport goalFile{"t.txt", "eight numbers"};
+FileReport objectFile{"b.txt", "\"(x, y\""};
+
+// All the stop sequences of the end must be done within this time of the first, however many
+// signals ask for them and whatever the line does.
+constexpr int endingBoundMs = 1500;
+long long endingByMs = 0;  // 0 until the first stop of the end
+
+// The ending signals and Ctrl-Z, which cut a command byte's wait on the line short.
+sigset_t watched;
+
+bool commandGivenUp() { return exit != 0 || suspendPending != 0 || stopsPending.load() > 0; }
+
+// How long the next byte may wait for the line.
+int byteBound() {
+  if (endingByMs == 0) return byteBoundMs;
+  return static_cast<int>(std::clamp(endingByMs - monotonicMs(), 0LL, 1LL * byteBoundMs));
 }
 
-// The stop sequence: the value 0, a wait, then direction code 0 with the top bit set.
-void sendStop() {
-  portCycle(0, true);
+// How one byte's cycle ended, for a stop sequence that must say whether it reached the board.
+enum class ByteFate { sent, noDevice, notSent };
+
+// One byte in its own open-write-wait-close cycle. A command byte whose cycle finds a stop
+// already asked for is not written: after a stop only stop sequences reach the board. A line
+// that takes no byte within the bound, or an ending signal meanwhile, gives the byte up; what
+// waits in the kernel is then thrown away, so that closing does not wait on the line.
+ByteFate portCycle(int v, bool isStop) {
+  errno = 0;
+  fd = serialOpen(device, baud);
+  if (fd < 0) {
+    const int error = errno;
+    linkOpenFailed(link, error);
+    return link.state == LinkState::missing && !link.everWorked ? ByteFate::noDevice
+                                                                : ByteFate::notSent;
+  }
+  const GiveUp giveUp = isStop ? nullptr : commandGivenUp;
+  ByteFate fate = ByteFate::notSent;
+  if (isStop || (exit == 0 && suspendPending == 0)) {
+    LineWait wait = waitForRoom(fd, byteBound(), giveUp, &watched);
+    if (wait == LineWait::ready) {
+      errno = 0;
+      serialPrintf(fd, "%c", v);
+      const int error = errno;
+      delay(byteWait);
+      if (error != 0 && error != EINTR) {
+        linkWriteFailed(link, error);
+        wait = LineWait::failed;
+      } else {
+        wait = waitUntilSent(fd, byteBound(), giveUp, &watched);
+      }
+    }
+    if (wait == LineWait::ready) {
+      linkWorked(link);
+      fate = ByteFate::sent;
+    } else {
+      if (wait == LineWait::timedOut) linkStuck(link);
+      discardOutput(fd);
+    }
+  }
+  serialClose(fd);
+  return fate;
+}
+
+// Why the last stop sequence did not reach the board, from the line's state.
+const char* missedBecause() {
+  switch (link.state) {
+    case LinkState::missing:
+      return "the device is gone";
+    case LinkState::denied:
+      return "permission denied";
+    case LinkState::stuck:
+      return "the line took no byte";
+    case LinkState::openFailed:
+      return "it could not be opened";
+    case LinkState::writeFailed:
+      return "writing failed";
+    default:
+      return "the line did not take it in time";
+  }
+}
+
+// The stop sequence: the value 0, a wait, then direction code 0 with the top bit set. A line
+// known to hold bytes back is emptied first, so that the stop overtakes them. Returns whether
+// both bytes reached the board, or there has never been a device to stop.
+bool sendStop() {
+  if (link.state == LinkState::stuck) {
+    fd = serialOpen(device, baud);
+    if (fd >= 0) {
+      discardOutput(fd);
+      serialClose(fd);
+    }
+  }
+  const ByteFate first = portCycle(0, true);
   delay(byteWait);
-  portCycle(topBit, true);
+  const ByteFate second = portCycle(topBit, true);
+  if (first == ByteFate::noDevice && second == ByteFate::noDevice) return true;
+  if (first == ByteFate::sent && second == ByteFate::sent) return true;
+  linkTell(link);
+  (void)std::fprintf(stderr,
+                     "steer: the stop sequence did not reach %s: %s; the board may still be "
+                     "driving\n",
+                     device, missedBecause());
+  return false;
 }
 
 // Our own output; a write that fails because its reader has gone is simply lost.
@@ -105,14 +202,33 @@ bool finished() {
 
 }  // namespace
 
+namespace {
+
+// What a read came to: the file missing or unreadable, or the number of values it held.
+void noteRead(FileReport& r, int values, int wanted) {
+  if (f == nullptr) {
+    fileRead(r, errno == ENOENT ? FileProblem::missing : FileProblem::unreadable, errno);
+  } else if (std::ferror(f) != 0) {
+    fileRead(r, FileProblem::unreadable, errno);
+  } else {
+    fileRead(r, values == wanted ? FileProblem::none : FileProblem::incomplete, 0);
+  }
+}
+
+}  // namespace
+
 void readGoalPoints() {
   f = std::fopen("t.txt", "r");
-  if (f == nullptr) return;
+  if (f == nullptr) {
+    noteRead(goalFile, 0, 8);
+    return;
+  }
   // The file format is what %f reads: a number beyond float's range reads as the nearest infinity,
   // which the band rules handle, so there is no conversion error to report.
   // NOLINTNEXTLINE(cert-err34-c)
-  [[maybe_unused]] const int n = std::fscanf(f, "%f %f \n %f %f \n %f %f \n %f %f", &m[0], &m[1],
-                                             &m[2], &m[3], &m[4], &m[5], &m[6], &m[7]);
+  const int n = std::fscanf(f, "%f %f \n %f %f \n %f %f \n %f %f", &m[0], &m[1], &m[2], &m[3],
+                            &m[4], &m[5], &m[6], &m[7]);
+  noteRead(goalFile, n, 8);
   // A file that was only read loses nothing when closing fails.
   (void)std::fclose(f);
   f = nullptr;
@@ -120,9 +236,13 @@ void readGoalPoints() {
 
 void readObjectPosition() {
   f = std::fopen("b.txt", "r");
-  if (f == nullptr) return;
+  if (f == nullptr) {
+    noteRead(objectFile, 0, 2);
+    return;
+  }
   // NOLINTNEXTLINE(cert-err34-c): read as in readGoalPoints
-  [[maybe_unused]] const int n = std::fscanf(f, "(%f, %f ", &b[0], &b[1]);
+  const int n = std::fscanf(f, "(%f, %f ", &b[0], &b[1]);
+  noteRead(objectFile, n, 2);
   (void)std::fclose(f);
   f = nullptr;
 }
@@ -188,7 +308,8 @@ bool sendPendingStops() {
   for (;;) {
     if (stopsPending.load() > 0) {
       stopsPending.fetch_sub(1);
-      sendStop();
+      if (endingByMs == 0) endingByMs = monotonicMs() + endingBoundMs;
+      if (!sendStop()) stopMissed = 1;
       say(farewell);
     } else if (suspendPending != 0) {
       suspendPending = 0;
@@ -214,17 +335,23 @@ bool positionsStale() {
     quiet = false;
   } else if (!quiet && now - lastChange >= staleAfter) {
     quiet = true;
-    if (exit == 0) sendStop();
-    (void)std::fprintf(stderr, "steer: no new positions for %d ms; board stopped\n", staleAfter);
+    const bool stopped = exit != 0 || sendStop();
+    (void)std::fprintf(stderr, "steer: no new positions for %d ms; %s\n", staleAfter,
+                       stopped ? "board stopped" : "steering paused");
   }
   return quiet;
 }
 
 int run() {
   const int cx = width / 2;
+  link.device = device;
+  sigemptyset(&watched);
+  for (const int sig : endingSignals) sigaddset(&watched, sig);
+  sigaddset(&watched, SIGTSTP);
   // Stops go out at the safe points between the steps of a pass and after each port cycle; a
   // pass that has sent one sends nothing more, and a pass after a Ctrl-Z starts afresh.
   while (!finished()) {
+    linkTell(link);
     // Looked at before the reads, so that a change it sees is one that the reads will get.
     const bool stale = positionsStale();
     readGoalPoints();
@@ -239,7 +366,7 @@ int run() {
     installHandlers();
     sendPendingStops();
   }
-  return 0;
+  return stopMissed != 0 ? 1 : 0;
 }
 
 }  // namespace steer

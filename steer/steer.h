@@ -46,6 +46,13 @@ extern volatile std::sig_atomic_t writingOutput;
 // left alone until a file changes; 0 steers on unchanged files.
 extern int staleAfter;
 
+// The board's serial device.
+extern const char* device;
+
+// Set when a stop sequence asked for by an ending signal did not reach the board; the
+// controller then exits with status 1.
+extern volatile std::sig_atomic_t stopMissed;
+
 // The signals that end the controller, each with a stop sequence and a farewell.
 inline constexpr int endingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
 
@@ -69,7 +76,8 @@ int goalFromMean(float mean);
 Command decide(int cx);
 
 // Sends one command frame, each byte in its own port cycle, and echoes it on standard output.
-// Once a stop has been asked for it sends no further byte of the frame and no echo.
+// Once a stop has been asked for it sends no further byte of the frame and no echo. A byte that
+// the line does not take within half a second is given up, and told once on standard error.
 void toArduino(int nap, int pwr);
 
 // Busy-waits for n ticks of the processor-time clock.
@@ -86,8 +94,9 @@ bool sendPendingStops();
 // the stop sequence once; both changes of state are told on standard error.
 bool positionsStale();
 
-// The steering loop; returns 0 once an ending signal has stopped it, with the ending signals
-// blocked, so that none can arrive unanswered between its last look and the process's end.
+// The steering loop; returns once an ending signal has stopped it, with the ending signals
+// blocked, so that none can arrive unanswered between its last look and the process's end:
+// 0 when every stop sequence reached the board (or there never was a device), 1 otherwise.
 int run();
 
 }  // namespace steer

@@ -1,5 +1,6 @@
 #include "recording_serial.h"
 
+#include <cerrno>
 #include <cstdarg>
 
 #include "serial_line.h"
@@ -8,6 +9,9 @@ namespace recording {
 
 std::vector<Call> calls;
 std::function<void(const Call&)> after;
+std::function<LineWait()> room;
+std::function<LineWait()> sent;
+int openError = 0;
 
 namespace {
 int nextFd = 10;
@@ -22,6 +26,9 @@ void record(Call c) {
 void reset() {
   calls.clear();
   after = nullptr;
+  room = nullptr;
+  sent = nullptr;
+  openError = 0;
   nextFd = 10;
 }
 
@@ -38,6 +45,11 @@ std::string bytes() {
 using recording::Call;
 
 extern "C" int serialOpen(const char* device, int baud) {
+  if (recording::openError != 0) {
+    recording::record({Call::Open, -1, 0, device, baud, 0});
+    errno = recording::openError;
+    return -1;
+  }
   const int fd = recording::nextFd++;
   recording::record({Call::Open, fd, 0, device, baud, 0});
   return fd;
@@ -56,3 +68,21 @@ extern "C" void serialPutchar(int fd, unsigned char c) {
 }
 
 extern "C" void serialClose(int fd) { recording::record({Call::Close, fd, 0, "", 0, 0}); }
+
+namespace {
+LineWait scripted(const std::function<LineWait()>& what, GiveUp giveUp) {
+  if (giveUp != nullptr && giveUp()) return LineWait::cancelled;
+  return what ? what() : LineWait::ready;
+}
+}  // namespace
+
+LineWait waitForRoom(int /*fd*/, int /*ms*/, GiveUp giveUp, const sigset_t* /*watched*/) {
+  return scripted(recording::room, giveUp);
+}
+
+// What has left the line has left it, whatever is asked meanwhile.
+LineWait waitUntilSent(int /*fd*/, int /*ms*/, GiveUp /*giveUp*/, const sigset_t* /*watched*/) {
+  return recording::sent ? recording::sent() : LineWait::ready;
+}
+
+void discardOutput(int fd) { recording::record({Call::Discard, fd, 0, "", 0, 0}); }

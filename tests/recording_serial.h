@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "line_bounds.h"
+
 namespace recording {
 
 struct Call {
-  enum Kind { Open, Write, Close } kind;
+  enum Kind { Open, Write, Close, Discard } kind;
   int fd;
   int value;         // the byte written; unused for opens and closes
   std::string text;  // the device opened, or the format written with
@@ -22,6 +24,14 @@ extern std::vector<Call> calls;
 
 // Runs after each call has been recorded, to let a test act at that exact point.
 extern std::function<void(const Call&)> after;
+
+// What the line does with the next byte (waitForRoom) and after it (waitUntilSent); both
+// ready by default. The caller's giveUp() is asked first, as on a real line.
+extern std::function<LineWait()> room;
+extern std::function<LineWait()> sent;
+
+// What the next open fails with (an errno), 0 for an open that works.
+extern int openError;
 
 void reset();
 

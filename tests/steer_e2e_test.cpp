@@ -169,6 +169,7 @@ class SteerWithStaleAfter : public SteerOnALine {
 
 TEST_F(SteerWithStaleAfter, GoesQuietWhenTheFilesStopChangingAndSteersAgainOnARewrite) {
   const std::string quiet = "steer: no new positions for 100 ms; board stopped\n";
+  box.writeFile("t.txt", "300 100\n320 100\n300 300\n340 300\n");
   box.writeFile("b.txt", "(400.0, 200.0)\n");
   start();
   ASSERT_TRUE(box.collectUntil([&] { return box.err() == quiet; })) << box.err();
@@ -211,14 +212,14 @@ TEST_P(SteerArguments, AnswerWithoutTouchingTheBoard) {
   EXPECT_EQ(said.rfind(a.says, 0), 0U) << said;
   if (a.status != 0) {
     EXPECT_EQ(box.out(), "");
-    EXPECT_NE(said.find("\nUsage: steer [--stale-after MS]\n"), npos) << said;
+    EXPECT_NE(said.find("\nUsage: steer [--device PATH] [--stale-after MS]\n"), npos) << said;
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     CommandLine, SteerArguments,
     testing::Values(
-        Arguments{"Help", {"--help"}, 0, "Usage: steer [--stale-after MS]\n"},
+        Arguments{"Help", {"--help"}, 0, "Usage: steer [--device PATH] [--stale-after MS]\n"},
         Arguments{"Version", {"--version"}, 0, "steer " STEER_VERSION "\n"},
         Arguments{"UnknownOption", {"--fast"}, 2, "steer: unknown option '--fast'"},
         Arguments{"StrayArgument", {"t.txt"}, 2, "steer: unexpected argument 't.txt'"},

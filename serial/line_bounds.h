@@ -1,0 +1,30 @@
+// Bounds on the waits of a serial line, for descriptors from serialOpen (ours or wiringPi's):
+// a line that takes no bytes (an adapter that stopped reading, a board whose USB hung) must not
+// hold a program up, and an ending signal must not wait behind it.
+#pragma once
+
+#include <signal.h>
+
+// What a bounded wait came to.
+enum class LineWait {
+  ready,      // the line has room for a byte, or has sent everything
+  timedOut,   // the bound passed first
+  cancelled,  // the caller's giveUp() said so, after a signal or before the wait began
+  failed,     // the line reports an error or a hang-up
+};
+
+// A test the caller makes whenever a watched signal has come: true gives the byte up at once.
+using GiveUp = bool (*)();
+
+// Waits up to `ms` milliseconds until a byte can be written to `fd` without blocking. The signals
+// in `watched` (may be null) are blocked but for the wait itself, so one that lands just before
+// it still ends it; after each of them, and before waiting at all, `giveUp` (may be null) decides.
+LineWait waitForRoom(int fd, int ms, GiveUp giveUp, const sigset_t* watched);
+
+// Waits up to `ms` milliseconds, with the same signals and giveUp, until what was written to `fd`
+// has left the device. A descriptor that cannot tell (not a serial device) counts as drained.
+LineWait waitUntilSent(int fd, int ms, GiveUp giveUp, const sigset_t* watched);
+
+// Throws away what waits to be sent on `fd`, so that closing it does not wait for a line that
+// takes nothing, and a later byte is not queued behind it.
+void discardOutput(int fd);

@@ -1,0 +1,35 @@
+// What a program tells its operator about its serial line, on standard error: one line when the
+// line's state changes (no device, no permission, an open or a write that fails, a line that takes
+// no bytes, and back to working), never one per byte, and at most four lines a second however
+// the device flaps, the latest state told once the pause is over.
+#pragma once
+
+// The states a line can be told in.
+enum class LinkState { unknown, working, missing, denied, openFailed, writeFailed, stuck };
+
+struct LinkReport {
+  const char* program;  // "steer"
+  const char* device;   // "/dev/ttyUSB0"
+  const char* gets;     // what the board gets while the line works: "commands"
+  const char* atStartWithoutDevice;  // added to the first line when there is no device at start
+  int stuckMs;                       // the bound after which a byte is given up
+  LinkState state = LinkState::unknown;
+  int error = 0;
+  LinkState told = LinkState::unknown;
+  int toldError = 0;
+  long long toldAtMs = 0;
+  bool everWorked = false;
+};
+
+// What each cycle on the line came to; each tells the change it makes, when it may.
+void linkWorked(LinkReport& r);
+void linkOpenFailed(LinkReport& r, int error);
+void linkWriteFailed(LinkReport& r, int error);
+void linkStuck(LinkReport& r);
+
+// Tells a change that had to wait for the pause between lines; call it now and then.
+void linkTell(LinkReport& r);
+
+// Writes into `out` the serial devices that exist in /dev (ttyUSB*, ttyACM*), blank-separated,
+// or "" when there are none; allocates nothing.
+void serialDevicesHere(char* out, unsigned long size);
