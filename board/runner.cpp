@@ -66,6 +66,7 @@ Launched launch(const Launch& how) {
                        how.privateDev,
                        how.device.c_str(),
                        how.slavePath.c_str(),
+                       how.deviceDenied,
                        how.dir.c_str(),
                        how.in,
                        how.out,

@@ -33,6 +33,7 @@ struct Launch {
   bool privateDev = true;  // false runs the program as it is, with the host's /dev
   std::string device;      // where the board's node appears, under /dev; empty for none
   std::string slavePath;   // the terminal that becomes that node
+  bool deviceDenied = false;  // opening the node fails with EACCES, as for a user not allowed it
   std::string dir;         // the working directory; empty keeps the caller's
   int in = -1;             // descriptors that become the program's 0, 1 and 2; -1 for /dev/null
   int out = 1;

@@ -111,6 +111,11 @@ void makePrivateDev(const ChildPlan& plan) {
   if (board) {
     makeFoldersAbove(plan, plan.device);
     bind(plan, line, plan.device);
+    // On a mount without devices, opening a device node is refused even to root.
+    if (plan.deviceDenied &&
+        mount(nullptr, plan.device, nullptr, MS_REMOUNT | MS_BIND | MS_NODEV, nullptr) != 0) {
+      fail(plan, true, plan.device);
+    }
   }
 }
 

@@ -14,6 +14,7 @@ struct ChildPlan {
   bool privateDev;
   const char* device;  // empty for none
   const char* slavePath;
+  bool deviceDenied;
   const char* dir;  // empty to stay
   int in;
   int out;

@@ -32,7 +32,7 @@ void say(const LinkReport& r, LinkState was) {
     case LinkState::working:
       if (was == LinkState::unknown) return;  // a line that works from the start is not news
       (void)std::fprintf(stderr, "%s: %s works; the board gets %s%s\n", r.program, r.device,
-                         r.gets, r.everWorked ? " again" : "");
+                         r.gets, r.toldWorking ? " again" : "");
       return;
     case LinkState::missing:
       serialDevicesHere(devices, sizeof devices);
@@ -75,15 +75,24 @@ void become(LinkReport& r, LinkState state, int error) {
 
 }  // namespace
 
-void linkTell(LinkReport& r) {
+namespace {
+
+void tellIfChanged(LinkReport& r, bool pause) {
   if (r.state == r.told && r.error == r.toldError) return;
   const long long now = nowMs();
-  if (r.told != LinkState::unknown && now - r.toldAtMs < pauseMs) return;
+  if (pause && r.told != LinkState::unknown && now - r.toldAtMs < pauseMs) return;
   say(r, r.told);
+  if (r.state == LinkState::working) r.toldWorking = true;
   r.told = r.state;
   r.toldError = r.error;
   r.toldAtMs = now;
 }
+
+}  // namespace
+
+void linkTell(LinkReport& r) { tellIfChanged(r, true); }
+
+void linkTellNow(LinkReport& r) { tellIfChanged(r, false); }
 
 void linkWorked(LinkReport& r) { become(r, LinkState::working, 0); }
 

@@ -18,7 +18,8 @@ struct LinkReport {
   LinkState told = LinkState::unknown;
   int toldError = 0;
   long long toldAtMs = 0;
-  bool everWorked = false;
+  bool everWorked = false;   // a byte has reached the line since the start
+  bool toldWorking = false;  // the operator knows the line has worked
 };
 
 // What each cycle on the line came to; each tells the change it makes, when it may.
@@ -29,6 +30,9 @@ void linkStuck(LinkReport& r);
 
 // Tells a change that had to wait for the pause between lines; call it now and then.
 void linkTell(LinkReport& r);
+
+// Tells a change that waits, without waiting for the pause: for the program's last word.
+void linkTellNow(LinkReport& r);
 
 // Writes into `out` the serial devices that exist in /dev (ttyUSB*, ttyACM*), blank-separated,
 // or "" when there are none; allocates nothing.

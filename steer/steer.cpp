@@ -143,7 +143,7 @@ bool sendStop() {
   const ByteFate second = portCycle(topBit, true);
   if (first == ByteFate::noDevice && second == ByteFate::noDevice) return true;
   if (first == ByteFate::sent && second == ByteFate::sent) return true;
-  linkTell(link);
+  linkTellNow(link);
   (void)std::fprintf(stderr,
                      "steer: the stop sequence did not reach %s: %s; the board may still be "
                      "driving\n",
@@ -366,6 +366,7 @@ int run() {
     installHandlers();
     sendPendingStops();
   }
+  linkTellNow(link);
   return stopMissed != 0 ? 1 : 0;
 }
 

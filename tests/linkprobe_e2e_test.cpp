@@ -3,6 +3,8 @@
 #include <sys/wait.h>
 
 #include <csignal>
+#include <string>
+#include <vector>
 
 #include "sandbox.h"
 
@@ -29,10 +31,80 @@ TEST(LinkProbe, SendsAStreamOfTestBytesAndPrintsNothing) {
   expectEndedByInterrupt(box);
 }
 
-TEST(LinkProbe, LoopsSilentlyWithoutADevice) {
+TEST(LinkProbe, SaysOnceThatThereIsNoDeviceAndKeepsTrying) {
   Sandbox box(LINKPROBE_PROGRAM, "");
   ASSERT_TRUE(box.start()) << box.error();
   EXPECT_FALSE(box.collectUntil([] { return false; }, 0.3));
   EXPECT_TRUE(box.running());
   expectEndedByInterrupt(box);
+  EXPECT_EQ(box.err(),
+            "linkprobe: no board at /dev/ttyACM0 (no such device); no serial devices here; "
+            "linkprobe keeps trying until it appears\n");
+}
+
+TEST(LinkProbe, SaysOnceThatTheLineTakesNoBytesAndWhenItDoesAgain) {
+  Sandbox box(LINKPROBE_PROGRAM, "/dev/ttyACM0");
+  ASSERT_TRUE(box.start()) << box.error();
+  ASSERT_TRUE(box.collectUntil([&] { return !box.line().empty(); }));
+  box.holdLine(true);
+  const std::string stuck =
+      "linkprobe: /dev/ttyACM0 took no byte for 500 ms; gave it up; the board is not getting "
+      "test bytes\n";
+  ASSERT_TRUE(box.collectUntil([&] { return box.err() == stuck; })) << box.err();
+  box.holdLine(false);
+  const std::string again = stuck + "linkprobe: /dev/ttyACM0 works; the board gets test bytes again\n";
+  ASSERT_TRUE(box.collectUntil([&] { return box.err() == again; })) << box.err();
+  expectEndedByInterrupt(box);
+  EXPECT_EQ(box.err(), again);
+  EXPECT_EQ(box.line().find_first_not_of('\x01'), std::string::npos);
+}
+
+// A command line that asks for help or that it does not take: an answer, and no byte sent.
+struct ProbeArguments {
+  const char* name;
+  std::vector<std::string> args;
+  int status;
+  std::string says;  // the start of standard output for status 0, of standard error otherwise
+};
+
+void PrintTo(const ProbeArguments& a, std::ostream* os) { *os << a.name; }
+
+class LinkProbeArguments : public testing::TestWithParam<ProbeArguments> {};
+
+TEST_P(LinkProbeArguments, AnswerWithoutTouchingTheBoard) {
+  const ProbeArguments& a = GetParam();
+  Sandbox box(LINKPROBE_PROGRAM, "/dev/ttyACM0", a.args);
+  ASSERT_TRUE(box.start()) << box.error();
+  const int status = box.finish();
+  ASSERT_TRUE(WIFEXITED(status)) << box.error();
+  EXPECT_EQ(WEXITSTATUS(status), a.status);
+  EXPECT_EQ(box.line(), "");
+  EXPECT_EQ((a.status == 0 ? box.out() : box.err()).rfind(a.says, 0), 0U)
+      << box.out() << box.err();
+  EXPECT_EQ(a.status == 0 ? box.err() : box.out(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLine, LinkProbeArguments,
+    testing::Values(
+        ProbeArguments{"Help", {"--help"}, 0, "Usage: linkprobe [--device PATH]\n"},
+        ProbeArguments{"ShortHelp", {"-h"}, 0, "Usage: linkprobe [--device PATH]\n"},
+        ProbeArguments{"Version", {"--version"}, 0, "linkprobe " STEER_VERSION "\n"},
+        ProbeArguments{"UnknownOption", {"--fast"}, 2,
+                       "linkprobe: unknown option '--fast'\nUsage: linkprobe"},
+        ProbeArguments{"StrayArgument", {"/dev/ttyACM0"}, 2,
+                       "linkprobe: unexpected argument '/dev/ttyACM0'\nUsage: linkprobe"},
+        ProbeArguments{"NoDevicePath", {"--device"}, 2,
+                       "linkprobe: option needs a device path: '--device'\nUsage: linkprobe"},
+        ProbeArguments{"DeviceIsAFolder", {"--device=/dev"}, 2,
+                       "linkprobe: --device takes a character device (or one yet to appear), "
+                       "not '/dev'\nUsage: linkprobe"}),
+    [](const testing::TestParamInfo<ProbeArguments>& info) { return info.param.name; });
+
+TEST(LinkProbe, SendsToTheDeviceItIsGiven) {
+  Sandbox box(LINKPROBE_PROGRAM, "/dev/ttyUSB1", {"--device", "/dev/ttyUSB1"});
+  ASSERT_TRUE(box.start()) << box.error();
+  ASSERT_TRUE(box.collectUntil([&] { return box.line().size() >= 10; }));
+  expectEndedByInterrupt(box);
+  EXPECT_EQ(box.err(), "");
 }

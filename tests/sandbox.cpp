@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -48,6 +49,14 @@ int Sandbox::openFifoForWriting(const std::string& name) const {
   return open((dir_ + "/" + name).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
 }
 
+bool Sandbox::linkDevice(const std::string& name, const std::string& target) const {
+  const std::string path = "/proc/" + std::to_string(pid_) + "/root" + name;
+  if (target.empty()) return unlink(path.c_str()) == 0;
+  return symlink(target.c_str(), path.c_str()) == 0;
+}
+
+void Sandbox::holdLine(bool held) const { tcflow(slave_, held ? TCOOFF : TCOON); }
+
 bool Sandbox::refuse(const std::string& why) {
   error_ = why;
   return false;
@@ -72,6 +81,7 @@ bool Sandbox::start() {
   how.argv.insert(how.argv.end(), args_.begin(), args_.end());
   how.device = device_;
   how.slavePath = slavePath_;
+  how.deviceDenied = deviceDenied_;
   how.dir = dir_;
   how.out = output[1];
   how.err = errors[1];

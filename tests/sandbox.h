@@ -26,6 +26,16 @@ class Sandbox {
   // Opens a FIFO made with makeFifo for writing, without waiting; -1 while it has no reader.
   int openFifoForWriting(const std::string& name) const;
 
+  // Opening the device is refused to the program (EACCES), as to a user outside its group.
+  void denyDevice() { deviceDenied_ = true; }
+
+  // Makes `name` under the program's /dev appear as a link to `target`, as a board plugged in
+  // later would; removes it again for an empty target.
+  bool linkDevice(const std::string& name, const std::string& target) const;
+
+  // Holds the line's output, as a device that has stopped taking bytes does, or lets it go.
+  void holdLine(bool held) const;
+
   // Starts the program; returns false, with the reason in error(), when the sandbox can't be made.
   bool start();
 
@@ -45,6 +55,7 @@ class Sandbox {
   int finish(int seconds = 5);
   bool running();
 
+  const std::string& dir() const { return dir_; }
   const std::string& line() const { return line_; }
   const std::string& out() const { return out_; }
   const std::string& err() const { return err_; }
@@ -57,6 +68,7 @@ class Sandbox {
   std::string program_;
   std::string device_;
   std::vector<std::string> args_;
+  bool deviceDenied_ = false;
   std::string dir_;
   int master_ = -1;
   int slave_ = -1;  // held open so that the line never hangs up between the program's cycles

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <fstream>
 
 #include "sandbox.h"
 #include "text.h"
@@ -162,6 +163,22 @@ TEST_F(SteerOnALine, WithoutStaleAfterKeepsSteeringOnUnchangedFiles) {
   EXPECT_EQ(box.err(), "");
 }
 
+class SteerOnAnotherDevice : public SteerOnALine {
+ protected:
+  SteerOnAnotherDevice() : SteerOnALine("/dev/ttyACM1", {"--device=/dev/ttyACM1"}) {}
+};
+
+TEST_F(SteerOnAnotherDevice, SteersTheBoardThereAndStopsIt) {
+  box.writeFile("t.txt", "300 100\n320 100\n300 300\n340 300\n");
+  box.writeFile("b.txt", "(400.0, 200.0)\n");
+  start();
+  ASSERT_TRUE(lineHas("\x32\x81\x32\x81"));
+  interruptAfterFirstPass();
+  expectStoppedCleanly();
+  EXPECT_TRUE(endsWith(box.line(), stopSequence));
+  EXPECT_EQ(box.err(), "");
+}
+
 class SteerWithStaleAfter : public SteerOnALine {
  protected:
   SteerWithStaleAfter() : SteerOnALine("/dev/ttyUSB0", {"--stale-after", "100"}) {}
@@ -220,7 +237,13 @@ INSTANTIATE_TEST_SUITE_P(
     CommandLine, SteerArguments,
     testing::Values(
         Arguments{"Help", {"--help"}, 0, "Usage: steer [--device PATH] [--stale-after MS]\n"},
+        Arguments{"ShortHelp", {"-h"}, 0, "Usage: steer [--device PATH] [--stale-after MS]\n"},
         Arguments{"Version", {"--version"}, 0, "steer " STEER_VERSION "\n"},
+        Arguments{"NoDevicePath", {"--device"}, 2, "steer: option needs a device path: '--device'"},
+        Arguments{"DeviceIsAFolder", {"--device", "/dev"}, 2,
+                  "steer: --device takes a character device (or one yet to appear), not '/dev'"},
+        Arguments{"DeviceIsAFile", {"--device=b.txt"}, 2,
+                  "steer: --device takes a character device (or one yet to appear), not 'b.txt'"},
         Arguments{"UnknownOption", {"--fast"}, 2, "steer: unknown option '--fast'"},
         Arguments{"StrayArgument", {"t.txt"}, 2, "steer: unexpected argument 't.txt'"},
         Arguments{"NoMilliseconds", {"--stale-after"}, 2, "steer: option needs a number"},
@@ -331,4 +354,120 @@ TEST_F(SteerWithoutABoard, KeepsEchoingAndStillStops) {
   ASSERT_TRUE(box.collectUntil([this] { return countOf(box.out(), "nap = 1, pwr = 50") >= 100; }));
   interruptAfterFirstPass();
   expectStoppedCleanly();
+}
+
+// What the operator is told on standard error when the board's device is not there to take the
+// commands: one line, however many passes meet it; the echo goes on, and the exit status says
+// whether the stop sequence could have reached a board.
+struct LinkTrouble {
+  const char* name;
+  const char* device;  // the node the program finds; steer looks for /dev/ttyUSB0
+  bool denied;
+  std::string says;
+  int status;
+};
+
+void PrintTo(const LinkTrouble& t, std::ostream* os) { *os << t.name; }
+
+class SteerWithoutItsBoard : public testing::TestWithParam<LinkTrouble> {};
+
+TEST_P(SteerWithoutItsBoard, SaysSoOnceAndStillDecidesEchoesAndStops) {
+  const LinkTrouble& t = GetParam();
+  Sandbox box(STEER_PROGRAM, t.device);
+  if (t.denied) box.denyDevice();
+  box.writeFile("t.txt", "300 100\n320 100\n300 300\n340 300\n");
+  box.writeFile("b.txt", "(400, 0)");
+  ASSERT_TRUE(box.start()) << box.error();
+  ASSERT_TRUE(box.collectUntil([&] { return countOf(box.out(), "nap = 1, pwr = 50") >= 200; }));
+  box.send(SIGINT);
+  const int status = box.finish();
+  ASSERT_TRUE(WIFEXITED(status)) << box.error();
+  EXPECT_EQ(WEXITSTATUS(status), t.status);
+  EXPECT_EQ(box.line(), "");
+  EXPECT_TRUE(endsWith(box.out(), "nap = 1, pwr = 50" + farewell));
+  const std::string missed = "steer: the stop sequence did not reach /dev/ttyUSB0: ";
+  EXPECT_EQ(box.err(), t.says + (t.status == 0 ? "" : missed + "permission denied; the board may "
+                                                              "still be driving\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, SteerWithoutItsBoard,
+    testing::Values(
+        LinkTrouble{"NoDeviceAtAll", "", false,
+                    "steer: no board at /dev/ttyUSB0 (no such device); no serial devices here; "
+                    "steer decides and echoes only until it appears\n",
+                    0},
+        LinkTrouble{"BoardUnderAnotherName", "/dev/ttyACM0", false,
+                    "steer: no board at /dev/ttyUSB0 (no such device); serial devices here: "
+                    "/dev/ttyACM0 (choose one with --device PATH); steer decides and echoes only "
+                    "until it appears\n",
+                    0},
+        LinkTrouble{"NoPermission", "/dev/ttyUSB0", true,
+                    "steer: cannot open /dev/ttyUSB0: permission denied; add yourself to the "
+                    "dialout group (sudo usermod -aG dialout $USER) and log in again\n",
+                    1}),
+    [](const testing::TestParamInfo<LinkTrouble>& info) { return info.param.name; });
+
+TEST_F(SteerOnALine, SteersTheBoardOnceItsDeviceAppears) {
+  Sandbox late(STEER_PROGRAM, "/dev/ttyACM0");
+  late.writeFile("b.txt", "(400, 0)");
+  ASSERT_TRUE(late.start()) << late.error();
+  ASSERT_TRUE(late.collectUntil([&] { return countOf(late.err(), "\n") == 1; }));
+  ASSERT_TRUE(late.linkDevice("/dev/ttyUSB0", "ttyACM0"));
+  ASSERT_TRUE(late.collectUntil([&] { return late.line().find("\x32\x81") != npos; }));
+  late.send(SIGINT);
+  const int status = late.finish();
+  ASSERT_TRUE(WIFEXITED(status)) << late.error();
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(endsWith(late.line(), stopSequence));
+  EXPECT_NE(late.err().find("\nsteer: /dev/ttyUSB0 works; the board gets commands\n"), npos)
+      << late.err();
+}
+
+TEST_F(SteerOnALine, GivesUpOnALineThatTakesNoBytesAndStillEndsOnASignal) {
+  box.writeFile("t.txt", "300 100\n320 100\n300 300\n340 300\n");
+  box.writeFile("b.txt", "(400, 0)");
+  start();
+  afterFirstPass();
+  box.holdLine(true);
+  const std::string stuck =
+      "steer: /dev/ttyUSB0 took no byte for 500 ms; gave it up; the board is not getting "
+      "commands\n";
+  ASSERT_TRUE(box.collectUntil([&] { return box.err() == stuck; })) << box.err();
+  const size_t before = box.line().size();
+  box.send(SIGINT);
+  const int status = box.finish(3);
+  ASSERT_TRUE(WIFEXITED(status)) << box.error();
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(box.err(), stuck +
+                           "steer: the stop sequence did not reach /dev/ttyUSB0: the line took no "
+                           "byte; the board may still be driving\n");
+  EXPECT_TRUE(endsWith(box.out(), farewell));
+  box.holdLine(false);  // what was given up was thrown away: nothing more comes
+  EXPECT_FALSE(box.collectUntil([&] { return box.line().size() > before; }, 0.2));
+}
+
+TEST_F(SteerOnALine, TellsOfPositionFilesItCannotUseOnceAndWhenTheyAreWholeAgain) {
+  box.writeFile("b.txt", "400, 200");
+  start();
+  const std::string goal = "steer: t.txt is missing; keeping its last values\n";
+  const std::string object =
+      "steer: b.txt holds less than \"(x, y\"; keeping the last values of the rest\n";
+  // Both are told once, in the order their 200 ms ran out.
+  ASSERT_TRUE(box.collectUntil([&] { return box.err().size() == goal.size() + object.size(); }));
+  const std::string broken = box.err();
+  EXPECT_TRUE(broken == goal + object || broken == object + goal) << broken;
+  // A producer that rewrites a file in place empties it for a moment: that is not news.
+  for (int i = 0; i < 200; ++i) std::ofstream(box.dir() + "/b.txt", std::ios::trunc) << "(400, 0)";
+  const std::string whole = "steer: b.txt reads whole again\n";
+  ASSERT_TRUE(box.collectUntil([&] { return box.err() == broken + whole; })) << box.err();
+  box.writeFile("t.txt", "0 0 320 0 0 0 320 0");
+  const std::string all = broken + whole + "steer: t.txt reads whole again\n";
+  ASSERT_TRUE(box.collectUntil([&] { return box.err() == all; })) << box.err();
+  interruptAfterFirstPass();
+  expectStoppedCleanly();
+  EXPECT_EQ(box.err(), all);
+  // Read as nothing, the object stayed at 0 and the robot turned left, then right once whole.
+  EXPECT_EQ(box.line().rfind("\x32\x82", 0), 0U);
+  EXPECT_NE(box.line().find("\x32\x81"), npos);
 }
