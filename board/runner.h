@@ -30,12 +30,12 @@ struct Launch {
   // The program and its arguments; a program without a slash is looked for on PATH. A prefix
   // such as an emulator simply goes first.
   std::vector<std::string> argv;
-  bool privateDev = true;  // false runs the program as it is, with the host's /dev
-  std::string device;      // where the board's node appears, under /dev; empty for none
-  std::string slavePath;   // the terminal that becomes that node
+  bool privateDev = true;     // false runs the program as it is, with the host's /dev
+  std::string device;         // where the board's node appears, under /dev; empty for none
+  std::string slavePath;      // the terminal that becomes that node
   bool deviceDenied = false;  // opening the node fails with EACCES, as for a user not allowed it
-  std::string dir;         // the working directory; empty keeps the caller's
-  int in = -1;             // descriptors that become the program's 0, 1 and 2; -1 for /dev/null
+  std::string dir;            // the working directory; empty keeps the caller's
+  int in = -1;                // descriptors that become the program's 0, 1 and 2; -1 for /dev/null
   int out = 1;
   int err = 2;
   bool ownGroup = false;    // put the program in a process group of its own

@@ -83,12 +83,18 @@ int main(int argc, char* argv[]) {
       linkOpenFailed(link, errno);
       continue;
     }
-    LineWait wait = waitForRoom(fd, byteBoundMs, nullptr, nullptr);
-    if (wait == LineWait::ready) {
+    makeWritesNonBlocking(fd);
+    LineWait wait = LineWait::ready;
+    int error = EAGAIN;
+    while (error == EAGAIN &&
+           (wait = waitForRoom(fd, byteBoundMs, nullptr, nullptr)) == LineWait::ready) {
       errno = 0;
       serialPutchar(fd, buff[1]);
-      if (errno != 0) {
-        linkWriteFailed(link, errno);
+      error = errno;
+    }
+    if (wait == LineWait::ready) {
+      if (error != 0 && error != EINTR) {
+        linkWriteFailed(link, error);
         wait = LineWait::failed;
       } else {
         wait = waitUntilSent(fd, byteBoundMs, nullptr, nullptr);

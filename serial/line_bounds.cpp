@@ -1,5 +1,6 @@
 #include "line_bounds.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -22,7 +23,20 @@ int queued(int fd) {
   return ioctl(fd, TIOCOUTQ, &n) == 0 ? n : 0;
 }
 
-// Waits for room (forRoom) or for the output to drain, polling the queue every millisecond.
+// One step of a wait: blocks until the line has room (forRoom) or for a millisecond (else), at
+// most `left` ms, with `unblocked` as the signal mask meanwhile. Returns timedOut when nothing
+// came of it, for the caller to look again.
+LineWait waitStep(int fd, long long left, const sigset_t* unblocked, bool forRoom) {
+  const long long step = forRoom ? left : std::min(left, 1LL);
+  const timespec wait{static_cast<time_t>(step / 1000), static_cast<long>(step % 1000) * 1000000};
+  pollfd p{fd, POLLOUT, 0};
+  const int n = ppoll(forRoom ? &p : nullptr, forRoom ? 1 : 0, &wait, unblocked);
+  if (n < 0) return errno == EINTR ? LineWait::timedOut : LineWait::failed;
+  if (n == 0) return LineWait::timedOut;
+  return (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 ? LineWait::failed : LineWait::ready;
+}
+
+// Waits for room (forRoom) or for the output to drain, looking at the queue every millisecond.
 LineWait boundedWait(int fd, int ms, GiveUp giveUp, const sigset_t* watched, bool forRoom) {
   sigset_t during{};
   sigset_t* unblocked = nullptr;
@@ -44,20 +58,8 @@ LineWait boundedWait(int fd, int ms, GiveUp giveUp, const sigset_t* watched, boo
       break;
     }
     const long long left = std::max(end - nowMs(), 0LL);
-    const long long step = forRoom ? left : std::min(left, 1LL);
-    const timespec wait{static_cast<time_t>(step / 1000), static_cast<long>(step % 1000) * 1000000};
-    pollfd p{fd, POLLOUT, 0};
-    const int n = ppoll(forRoom ? &p : nullptr, forRoom ? 1 : 0, &wait, unblocked);
-    if (n < 0 && errno != EINTR) {
-      result = LineWait::failed;
-      break;
-    }
-    if (n > 0) {
-      result = (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 ? LineWait::failed
-                                                                 : LineWait::ready;
-      break;
-    }
-    if (n == 0 && left == 0) break;
+    result = waitStep(fd, left, unblocked, forRoom);
+    if (result != LineWait::timedOut || left == 0) break;
   }
   if (watched != nullptr) pthread_sigmask(SIG_SETMASK, &during, nullptr);
   return result;
@@ -71,6 +73,11 @@ LineWait waitForRoom(int fd, int ms, GiveUp giveUp, const sigset_t* watched) {
 
 LineWait waitUntilSent(int fd, int ms, GiveUp giveUp, const sigset_t* watched) {
   return boundedWait(fd, ms, giveUp, watched, false);
+}
+
+void makeWritesNonBlocking(int fd) {
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) (void)fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
 void discardOutput(int fd) { (void)tcflush(fd, TCOFLUSH); }

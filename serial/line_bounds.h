@@ -25,6 +25,10 @@ LineWait waitForRoom(int fd, int ms, GiveUp giveUp, const sigset_t* watched);
 // has left the device. A descriptor that cannot tell (not a serial device) counts as drained.
 LineWait waitUntilSent(int fd, int ms, GiveUp giveUp, const sigset_t* watched);
 
+// Makes writes on `fd` fail with EAGAIN rather than block: a line whose output is stopped between
+// the wait for room and the write must not hold the writer.
+void makeWritesNonBlocking(int fd);
+
 // Throws away what waits to be sent on `fd`, so that closing it does not wait for a line that
 // takes nothing, and a later byte is not queued behind it.
 void discardOutput(int fd);

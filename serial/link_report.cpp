@@ -31,18 +31,18 @@ void say(const LinkReport& r, LinkState was) {
       return;
     case LinkState::working:
       if (was == LinkState::unknown) return;  // a line that works from the start is not news
-      (void)std::fprintf(stderr, "%s: %s works; the board gets %s%s\n", r.program, r.device,
-                         r.gets, r.toldWorking ? " again" : "");
+      (void)std::fprintf(stderr, "%s: %s works; the board gets %s%s\n", r.program, r.device, r.gets,
+                         r.toldWorking ? " again" : "");
       return;
     case LinkState::missing:
       serialDevicesHere(devices, sizeof devices);
-      (void)std::fprintf(
-          stderr, "%s: no board at %s (no such device); %s%s%s; %s\n", r.program, r.device,
-          devices[0] != '\0' ? "serial devices here: " : "no serial devices here",
-          devices, devices[0] != '\0' ? " (choose one with --device PATH)" : "",
-          was == LinkState::unknown && r.atStartWithoutDevice != nullptr
-              ? r.atStartWithoutDevice
-              : "the board gets nothing until it is back");
+      (void)std::fprintf(stderr, "%s: no board at %s (no such device); %s%s%s; %s\n", r.program,
+                         r.device,
+                         devices[0] != '\0' ? "serial devices here: " : "no serial devices here",
+                         devices, devices[0] != '\0' ? " (choose one with --device PATH)" : "",
+                         was == LinkState::unknown && r.atStartWithoutDevice != nullptr
+                             ? r.atStartWithoutDevice
+                             : "the board gets nothing until it is back");
       return;
     case LinkState::denied:
       (void)std::fprintf(stderr,
@@ -51,8 +51,8 @@ void say(const LinkReport& r, LinkState was) {
                          r.program, r.device);
       return;
     case LinkState::openFailed:
-      (void)std::fprintf(stderr, "%s: cannot open %s: %s; the board is not getting %s\n",
-                         r.program, r.device, describe(r.error), r.gets);
+      (void)std::fprintf(stderr, "%s: cannot open %s: %s; the board is not getting %s\n", r.program,
+                         r.device, describe(r.error), r.gets);
       return;
     case LinkState::writeFailed:
       (void)std::fprintf(stderr, "%s: writing to %s failed: %s; the board is not getting %s\n",
@@ -124,8 +124,8 @@ void serialDevicesHere(char* out, unsigned long size) {
       if (std::strncmp(e->d_name, "ttyUSB", 6) != 0 && std::strncmp(e->d_name, "ttyACM", 6) != 0) {
         continue;
       }
-      const int wrote = std::snprintf(out + used, size - used, "%s/dev/%s", used > 0 ? " " : "",
-                                      e->d_name);
+      const int wrote =
+          std::snprintf(out + used, size - used, "%s/dev/%s", used > 0 ? " " : "", e->d_name);
       if (wrote < 0 || static_cast<unsigned long>(wrote) >= size - used) {
         out[used] = '\0';  // what fits is enough to show the board's other name
         close(dev);

@@ -8,9 +8,9 @@
 enum class LinkState { unknown, working, missing, denied, openFailed, writeFailed, stuck };
 
 struct LinkReport {
-  const char* program;  // "steer"
-  const char* device;   // "/dev/ttyUSB0"
-  const char* gets;     // what the board gets while the line works: "commands"
+  const char* program;               // "steer"
+  const char* device;                // "/dev/ttyUSB0"
+  const char* gets;                  // what the board gets while the line works: "commands"
   const char* atStartWithoutDevice;  // added to the first line when there is no device at start
   int stuckMs;                       // the bound after which a byte is given up
   LinkState state = LinkState::unknown;

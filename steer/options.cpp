@@ -1,12 +1,12 @@
 #include "options.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include <sys/stat.h>
 
 #include "steer.h"
 

@@ -29,6 +29,10 @@ volatile std::sig_atomic_t writingOutput = 0;
 int staleAfter = 0;
 const char* device = "/dev/ttyUSB0";
 volatile std::sig_atomic_t stopMissed = 0;
+LinkReport link{"steer", device, "commands", "steer decides and echoes only until it appears", 500};
+FileReport goalFile{"t.txt", "eight numbers"};
+FileReport objectFile{"b.txt", "\"(x, y\""};
+long long endingByMs = 0;
 
 static_assert(std::atomic<int>::is_always_lock_free,
               "the signal handler needs a lock-free counter");
@@ -42,17 +46,9 @@ constexpr int byteWait = 10;
 constexpr int topBit = 0x80;
 constexpr const char* farewell = "\n\n\nbye bye";
 
-constexpr int byteBoundMs = 500;
-
-LinkReport link{"steer", device, "commands", "steer decides and echoes only until it appears",
-                byteBoundMs};
-FileReport goalFile{"t.txt", "eight numbers"};
-FileReport objectFile{"b.txt", "\"(x, y\""};
-
 // All the stop sequences of the end must be done within this time of the first, however many
 // signals ask for them and whatever the line does.
 constexpr int endingBoundMs = 1500;
-long long endingByMs = 0;  // 0 until the first stop of the end
 
 // The ending signals and Ctrl-Z, which cut a command byte's wait on the line short.
 sigset_t watched;
@@ -61,8 +57,8 @@ bool commandGivenUp() { return exit != 0 || suspendPending != 0 || stopsPending.
 
 // How long the next byte may wait for the line.
 int byteBound() {
-  if (endingByMs == 0) return byteBoundMs;
-  return static_cast<int>(std::clamp(endingByMs - monotonicMs(), 0LL, 1LL * byteBoundMs));
+  if (endingByMs == 0) return link.stuckMs;
+  return static_cast<int>(std::clamp(endingByMs - monotonicMs(), 0LL, 1LL * link.stuckMs));
 }
 
 // How one byte's cycle ended, for a stop sequence that must say whether it reached the board.
@@ -84,11 +80,17 @@ ByteFate portCycle(int v, bool isStop) {
   const GiveUp giveUp = isStop ? nullptr : commandGivenUp;
   ByteFate fate = ByteFate::notSent;
   if (isStop || (exit == 0 && suspendPending == 0)) {
-    LineWait wait = waitForRoom(fd, byteBound(), giveUp, &watched);
-    if (wait == LineWait::ready) {
+    makeWritesNonBlocking(fd);
+    LineWait wait = LineWait::ready;
+    int error = EAGAIN;
+    // A write that finds the room gone meanwhile waits for room again.
+    while (error == EAGAIN &&
+           (wait = waitForRoom(fd, byteBound(), giveUp, &watched)) == LineWait::ready) {
       errno = 0;
       serialPrintf(fd, "%c", v);
-      const int error = errno;
+      error = errno;
+    }
+    if (wait == LineWait::ready) {
       delay(byteWait);
       if (error != 0 && error != EINTR) {
         linkWriteFailed(link, error);

@@ -7,6 +7,9 @@
 #include <csignal>
 #include <cstdio>
 
+#include "file_report.h"
+#include "link_report.h"
+
 namespace steer {
 
 // Frame geometry and the power of every command but the aligned one.
@@ -52,6 +55,14 @@ extern const char* device;
 // Set when a stop sequence asked for by an ending signal did not reach the board; the
 // controller then exits with status 1.
 extern volatile std::sig_atomic_t stopMissed;
+
+// What the operator has been told of the line and of the two position files.
+extern LinkReport link;
+extern FileReport goalFile;
+extern FileReport objectFile;
+
+// When the stop sequences of the end must be done by (monotonic ms), 0 until the first of them.
+extern long long endingByMs;
 
 // The signals that end the controller, each with a stop sequence and a farewell.
 inline constexpr int endingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};

@@ -1,15 +1,19 @@
 // The calls that reach the serial line for commands and stops, in order, recorded at the seam.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 
 #include "controller_fixture.h"
+#include "link_report.h"
 #include "recording_serial.h"
 #include "steer.h"
 #include "text.h"
 
 using recording::Call;
+using testing::internal::CaptureStderr;
 using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
 using testing::internal::GetCapturedStdout;
 
 namespace {
@@ -189,3 +193,98 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(StopDuringStop{"InterruptThenInterrupt", SIGINT, SIGINT, 2},
                     StopDuringStop{"CtrlZThenTerminate", SIGTSTP, SIGTERM, 1}),
     [](const testing::TestParamInfo<StopDuringStop>& info) { return info.param.name; });
+
+// A line that fails once the first pass is over, and then an interrupt: the operator is told what
+// went wrong and that the stop did not reach the board, once each, and the loop ends with 1;
+// with no device ever there, there was nothing to stop.
+struct FailingLine {
+  const char* name;
+  int openError;
+  int writeError;
+  LineWait room;
+  int firstOpenError;  // what the first pass's opens meet
+  std::string told;    // standard error in all
+  std::string line;    // what the board receives in all
+  int status;
+};
+
+void PrintTo(const FailingLine& f, std::ostream* os) { *os << f.name; }
+
+class LineFailing : public ControllerTest, public testing::WithParamInterface<FailingLine> {};
+
+TEST_P(LineFailing, TellsTheOperatorOnceAndEndsWithItsStatus) {
+  const FailingLine& f = GetParam();
+  write("t.txt", "0 0 0 0 0 0 0 0");
+  write("b.txt", "(400.0, 200.0)");
+  recording::openError = f.firstOpenError;
+  // Right after the second pass's first open, once the handler is in place.
+  recording::after = [f, calls = 0](const Call& c) mutable {
+    if ((c.kind == Call::Close || c.kind == Call::Open) && ++calls == 5) {
+      recording::openError = f.openError;
+      recording::writeError = f.writeError;
+      recording::room = [room = f.room] { return room; };
+      EXPECT_EQ(std::raise(SIGINT), 0);
+    }
+  };
+  CaptureStdout();
+  CaptureStderr();
+  EXPECT_EQ(steer::run(), f.status);
+  // The serial devices named are those of the machine the test runs on.
+  std::string told = f.told;
+  char devices[256];
+  serialDevicesHere(devices, sizeof devices);
+  const std::string here = devices[0] == '\0' ? "no serial devices here"
+                                              : std::string("serial devices here: ") + devices +
+                                                    " (choose one with --device PATH)";
+  if (const size_t at = told.find("{devices}"); at != std::string::npos) {
+    told.replace(at, 9, here);
+  }
+  EXPECT_EQ(GetCapturedStderr(), told);
+  const std::string out = GetCapturedStdout();
+  EXPECT_TRUE(endsWith(out, farewell)) << out;
+  EXPECT_EQ(recording::bytes(), f.line);
+  // A byte the line did not take is thrown away before its device is closed.
+  for (size_t i = 0; i < recording::calls.size(); ++i) {
+    if (recording::calls[i].kind != Call::Discard) continue;
+    EXPECT_TRUE(f.room == LineWait::timedOut || f.writeError != 0);
+    ASSERT_LT(i + 1, recording::calls.size());
+    EXPECT_EQ(recording::calls[i + 1].kind, Call::Close);
+  }
+}
+
+const std::string missed = "steer: the stop sequence did not reach /dev/ttyUSB0: ";
+const std::string mayDrive = "; the board may still be driving\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Stops, LineFailing,
+    testing::Values(
+        FailingLine{"PermissionDenied", EACCES, 0, LineWait::ready, 0,
+                    "steer: cannot open /dev/ttyUSB0: permission denied; add yourself to the "
+                    "dialout group (sudo usermod -aG dialout $USER) and log in again\n" +
+                        missed + "permission denied" + mayDrive,
+                    "\x32\x81", 1},
+        FailingLine{"DeviceBusy", EBUSY, 0, LineWait::ready, 0,
+                    "steer: cannot open /dev/ttyUSB0: Device or resource busy; the board is not "
+                    "getting commands\n" +
+                        missed + "it could not be opened" + mayDrive,
+                    "\x32\x81", 1},
+        FailingLine{"CablePulled", 0, EIO, LineWait::ready, 0,
+                    "steer: writing to /dev/ttyUSB0 failed: Input/output error; the board is "
+                    "not getting commands\n" +
+                        missed + "writing failed" + mayDrive,
+                    std::string("\x32\x81\x00\x80", 4), 1},
+        FailingLine{"LineTakesNothing", 0, 0, LineWait::timedOut, 0,
+                    "steer: /dev/ttyUSB0 took no byte for 500 ms; gave it up; the board is not "
+                    "getting commands\n" +
+                        missed + "the line took no byte" + mayDrive,
+                    "\x32\x81", 1},
+        FailingLine{"Unplugged", ENOENT, 0, LineWait::ready, 0,
+                    "steer: no board at /dev/ttyUSB0 (no such device); {devices}; the board gets "
+                    "nothing until it is back\n" +
+                        missed + "the device is gone" + mayDrive,
+                    "\x32\x81", 1},
+        FailingLine{"NeverABoard", ENOENT, 0, LineWait::ready, ENOENT,
+                    "steer: no board at /dev/ttyUSB0 (no such device); {devices}; steer decides "
+                    "and echoes only until it appears\n",
+                    "", 0}),
+    [](const testing::TestParamInfo<FailingLine>& info) { return info.param.name; });

@@ -22,6 +22,12 @@ void ControllerTest::SetUp() {
   steer::exit = 0;
   steer::stopsPending = 0;
   steer::suspendPending = 0;
+  steer::stopMissed = 0;
+  steer::endingByMs = 0;
+  steer::link = LinkReport{"steer", "/dev/ttyUSB0", "commands",
+                           "steer decides and echoes only until it appears", 500};
+  steer::goalFile = steer::FileReport{"t.txt", "eight numbers"};
+  steer::objectFile = steer::FileReport{"b.txt", "\"(x, y\""};
   recording::reset();
 }
 

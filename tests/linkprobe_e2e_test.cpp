@@ -52,7 +52,8 @@ TEST(LinkProbe, SaysOnceThatTheLineTakesNoBytesAndWhenItDoesAgain) {
       "test bytes\n";
   ASSERT_TRUE(box.collectUntil([&] { return box.err() == stuck; })) << box.err();
   box.holdLine(false);
-  const std::string again = stuck + "linkprobe: /dev/ttyACM0 works; the board gets test bytes again\n";
+  const std::string again =
+      stuck + "linkprobe: /dev/ttyACM0 works; the board gets test bytes again\n";
   ASSERT_TRUE(box.collectUntil([&] { return box.err() == again; })) << box.err();
   expectEndedByInterrupt(box);
   EXPECT_EQ(box.err(), again);
@@ -79,8 +80,7 @@ TEST_P(LinkProbeArguments, AnswerWithoutTouchingTheBoard) {
   ASSERT_TRUE(WIFEXITED(status)) << box.error();
   EXPECT_EQ(WEXITSTATUS(status), a.status);
   EXPECT_EQ(box.line(), "");
-  EXPECT_EQ((a.status == 0 ? box.out() : box.err()).rfind(a.says, 0), 0U)
-      << box.out() << box.err();
+  EXPECT_EQ((a.status == 0 ? box.out() : box.err()).rfind(a.says, 0), 0U) << box.out() << box.err();
   EXPECT_EQ(a.status == 0 ? box.err() : box.out(), "");
 }
 
@@ -90,13 +90,19 @@ INSTANTIATE_TEST_SUITE_P(
         ProbeArguments{"Help", {"--help"}, 0, "Usage: linkprobe [--device PATH]\n"},
         ProbeArguments{"ShortHelp", {"-h"}, 0, "Usage: linkprobe [--device PATH]\n"},
         ProbeArguments{"Version", {"--version"}, 0, "linkprobe " STEER_VERSION "\n"},
-        ProbeArguments{"UnknownOption", {"--fast"}, 2,
-                       "linkprobe: unknown option '--fast'\nUsage: linkprobe"},
-        ProbeArguments{"StrayArgument", {"/dev/ttyACM0"}, 2,
+        ProbeArguments{
+            "UnknownOption", {"--fast"}, 2, "linkprobe: unknown option '--fast'\nUsage: linkprobe"},
+        ProbeArguments{"StrayArgument",
+                       {"/dev/ttyACM0"},
+                       2,
                        "linkprobe: unexpected argument '/dev/ttyACM0'\nUsage: linkprobe"},
-        ProbeArguments{"NoDevicePath", {"--device"}, 2,
+        ProbeArguments{"NoDevicePath",
+                       {"--device"},
+                       2,
                        "linkprobe: option needs a device path: '--device'\nUsage: linkprobe"},
-        ProbeArguments{"DeviceIsAFolder", {"--device=/dev"}, 2,
+        ProbeArguments{"DeviceIsAFolder",
+                       {"--device=/dev"},
+                       2,
                        "linkprobe: --device takes a character device (or one yet to appear), "
                        "not '/dev'\nUsage: linkprobe"}),
     [](const testing::TestParamInfo<ProbeArguments>& info) { return info.param.name; });

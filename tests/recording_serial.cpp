@@ -12,6 +12,7 @@ std::function<void(const Call&)> after;
 std::function<LineWait()> room;
 std::function<LineWait()> sent;
 int openError = 0;
+int writeError = 0;
 
 namespace {
 int nextFd = 10;
@@ -29,6 +30,7 @@ void reset() {
   room = nullptr;
   sent = nullptr;
   openError = 0;
+  writeError = 0;
   nextFd = 10;
 }
 
@@ -61,6 +63,7 @@ extern "C" void serialPrintf(int fd, const char* format, ...) {
   const int value = va_arg(args, int);  // every caller writes one "%c"
   va_end(args);
   recording::record({Call::Write, fd, value, format, 0, 0});
+  if (recording::writeError != 0) errno = recording::writeError;
 }
 
 extern "C" void serialPutchar(int fd, unsigned char c) {
@@ -84,5 +87,7 @@ LineWait waitForRoom(int /*fd*/, int /*ms*/, GiveUp giveUp, const sigset_t* /*wa
 LineWait waitUntilSent(int /*fd*/, int /*ms*/, GiveUp /*giveUp*/, const sigset_t* /*watched*/) {
   return recording::sent ? recording::sent() : LineWait::ready;
 }
+
+void makeWritesNonBlocking(int /*fd*/) {}
 
 void discardOutput(int fd) { recording::record({Call::Discard, fd, 0, "", 0, 0}); }

@@ -30,8 +30,9 @@ extern std::function<void(const Call&)> after;
 extern std::function<LineWait()> room;
 extern std::function<LineWait()> sent;
 
-// What the next open fails with (an errno), 0 for an open that works.
+// What opens and writes fail with (an errno), 0 for those that work.
 extern int openError;
+extern int writeError;
 
 void reset();
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -55,7 +56,7 @@ bool Sandbox::linkDevice(const std::string& name, const std::string& target) con
   return symlink(target.c_str(), path.c_str()) == 0;
 }
 
-void Sandbox::holdLine(bool held) const { tcflow(slave_, held ? TCOOFF : TCOON); }
+void Sandbox::holdLine(bool held) const { ioctl(slave_, TCXONC, held ? TCOOFF : TCOON); }
 
 bool Sandbox::refuse(const std::string& why) {
   error_ = why;

@@ -240,9 +240,13 @@ INSTANTIATE_TEST_SUITE_P(
         Arguments{"ShortHelp", {"-h"}, 0, "Usage: steer [--device PATH] [--stale-after MS]\n"},
         Arguments{"Version", {"--version"}, 0, "steer " STEER_VERSION "\n"},
         Arguments{"NoDevicePath", {"--device"}, 2, "steer: option needs a device path: '--device'"},
-        Arguments{"DeviceIsAFolder", {"--device", "/dev"}, 2,
+        Arguments{"DeviceIsAFolder",
+                  {"--device", "/dev"},
+                  2,
                   "steer: --device takes a character device (or one yet to appear), not '/dev'"},
-        Arguments{"DeviceIsAFile", {"--device=b.txt"}, 2,
+        Arguments{"DeviceIsAFile",
+                  {"--device=b.txt"},
+                  2,
                   "steer: --device takes a character device (or one yet to appear), not 'b.txt'"},
         Arguments{"UnknownOption", {"--fast"}, 2, "steer: unknown option '--fast'"},
         Arguments{"StrayArgument", {"t.txt"}, 2, "steer: unexpected argument 't.txt'"},
@@ -386,8 +390,9 @@ TEST_P(SteerWithoutItsBoard, SaysSoOnceAndStillDecidesEchoesAndStops) {
   EXPECT_EQ(box.line(), "");
   EXPECT_TRUE(endsWith(box.out(), "nap = 1, pwr = 50" + farewell));
   const std::string missed = "steer: the stop sequence did not reach /dev/ttyUSB0: ";
-  EXPECT_EQ(box.err(), t.says + (t.status == 0 ? "" : missed + "permission denied; the board may "
-                                                              "still be driving\n"));
+  EXPECT_EQ(box.err(), t.says + (t.status == 0 ? ""
+                                               : missed + "permission denied; the board may "
+                                                          "still be driving\n"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
