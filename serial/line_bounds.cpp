@@ -38,10 +38,15 @@ LineWait waitStep(int fd, long long left, const sigset_t* unblocked, bool forRoo
 
 // Waits for room (forRoom) or for the output to drain, looking at the queue every millisecond.
 LineWait boundedWait(int fd, int ms, GiveUp giveUp, const sigset_t* watched, bool forRoom) {
+  sigset_t before{};
   sigset_t during{};
   sigset_t* unblocked = nullptr;
   if (watched != nullptr) {
-    pthread_sigmask(SIG_BLOCK, watched, &during);
+    pthread_sigmask(SIG_BLOCK, watched, &before);
+    during = before;
+    for (int sig = 1; sig < NSIG; ++sig) {
+      if (sigismember(watched, sig) == 1) sigdelset(&during, sig);
+    }
     unblocked = &during;
   }
   const long long end = nowMs() + ms;
@@ -61,7 +66,7 @@ LineWait boundedWait(int fd, int ms, GiveUp giveUp, const sigset_t* watched, boo
     result = waitStep(fd, left, unblocked, forRoom);
     if (result != LineWait::timedOut || left == 0) break;
   }
-  if (watched != nullptr) pthread_sigmask(SIG_SETMASK, &during, nullptr);
+  if (watched != nullptr) pthread_sigmask(SIG_SETMASK, &before, nullptr);
   return result;
 }
 
