@@ -18,7 +18,8 @@ using GiveUp = bool (*)();
 
 // Waits up to `ms` milliseconds until a byte can be written to `fd` without blocking. The signals
 // in `watched` (may be null) are blocked but for the wait itself, during which they are let
-// through even if the caller had blocked them, so one that lands just before it still ends it; after each of them, and before waiting at all, `giveUp` (may be null) decides.
+// through even if the caller had blocked them, so one that lands just before it still ends it;
+// after each of them, and before waiting at all, `giveUp` (may be null) decides.
 LineWait waitForRoom(int fd, int ms, GiveUp giveUp, const sigset_t* watched);
 
 // Waits up to `ms` milliseconds, with the same signals and giveUp, until what was written to `fd`
