@@ -462,12 +462,15 @@ TEST_F(SteerOnALine, TellsOfPositionFilesItCannotUseOnceAndWhenTheyAreWholeAgain
   ASSERT_TRUE(box.collectUntil([&] { return box.err().size() == goal.size() + object.size(); }));
   const std::string broken = box.err();
   EXPECT_TRUE(broken == goal + object || broken == object + goal) << broken;
-  // A producer that rewrites a file in place empties it for a moment: that is not news.
+  // A producer that rewrites a file in place empties it for a moment: that is not news. (Only a
+  // pass that sees it empty, then stalls 200 ms and sees it empty again, would tell it again.)
   for (int i = 0; i < 200; ++i) std::ofstream(box.dir() + "/b.txt", std::ios::trunc) << "(400, 0)";
   const std::string whole = "steer: b.txt reads whole again\n";
-  ASSERT_TRUE(box.collectUntil([&] { return box.err() == broken + whole; })) << box.err();
+  ASSERT_TRUE(box.collectUntil([&] { return endsWith(box.err(), whole); })) << box.err();
+  EXPECT_LE(countOf(box.err(), "b.txt holds less"), 2U) << box.err();
+  const std::string beforeGoal = box.err();
   box.writeFile("t.txt", "0 0 320 0 0 0 320 0");
-  const std::string all = broken + whole + "steer: t.txt reads whole again\n";
+  const std::string all = beforeGoal + "steer: t.txt reads whole again\n";
   ASSERT_TRUE(box.collectUntil([&] { return box.err() == all; })) << box.err();
   interruptAfterFirstPass();
   expectStoppedCleanly();
