@@ -60,10 +60,10 @@ serial/serial_line.cpp @@ if (fd < 0) return;\n  close(fd); @@ if (fd < 0) retur
 linkprobe/linkprobe.cpp @@ serialPutchar(fd, buff[1]); @@ serialPutchar(fd, buff[0]); @@ the tester sends the wrong element
 linkprobe/linkprobe.cpp @@ serialOpen("/dev/ttyACM0", 9600) @@ serialOpen("/dev/ttyUSB0", 9600) @@ the tester opens the controller's device
 linkprobe/linkprobe.cpp @@ serialClose(fd); @@ (nothing) @@ the tester never closes the device
-board/frame_decoder.h @@ if (holding_ && power_ == 0) { @@ if (holding_) { @@ a power byte cut off by a stop is taken for the stop's NUL
-board/frame_decoder.h @@ static constexpr std::uint8_t lastCode = 5; @@ static constexpr std::uint8_t lastCode = 4; @@ the aligned code is not a frame
-board/frame_decoder.h @@ {power_, byte} @@ {byte, power_} @@ a frame's bytes told in the wrong order
-board/frame_decoder.h @@ constexpr void finish(Sink&& sink) {\n    cutOffPower(sink); @@ constexpr void finish(Sink&& sink) {\n    (void)sink; @@ a power byte left at the end is never told
+firmware/steer_board/frame_decoder.h @@ if (holding_ && power_ == 0) { @@ if (holding_) { @@ a power byte cut off by a stop is taken for the stop's NUL
+firmware/steer_board/frame_decoder.h @@ static constexpr uint8_t lastCode = 5; @@ static constexpr uint8_t lastCode = 4; @@ the aligned code is not a frame
+firmware/steer_board/frame_decoder.h @@ {power_, byte} @@ {byte, power_} @@ a frame's bytes told in the wrong order
+firmware/steer_board/frame_decoder.h @@ void finish(Sink&& sink) {\n    cutOffPower(sink); @@ void finish(Sink&& sink) {\n    (void)sink; @@ a power byte left at the end is never told
 board/main.cpp @@ return 128 + WTERMSIG(status); @@ return WTERMSIG(status); @@ a signal's status not offset by 128
 board/board_report.cpp @@ std::string("null") @@ std::string("0") @@ a rate never set is 0, not null
 board/watch.cpp @@ while (!line.read(1 << 20)) { @@ while (false) { @@ what is still in flight when the program ends is not read
