@@ -142,4 +142,21 @@ TEST(Firmware, WatchdogResetsAHungLoopWithTheMotorsOff) {
   EXPECT_EQ(describe(board->motors()), "-127 +127");
 }
 
+// What is no image for this board is refused with the reason, before anything runs.
+TEST(Board, RefusesWhatIsNoImageForIt) {
+  const struct {
+    const char* path;
+    const char* reason;
+  } cases[] = {
+      {"/nonexistent/steer_board.elf", "cannot open /nonexistent/steer_board.elf: No such file"},
+      {"/dev/null", "/dev/null is not a 32-bit ELF file"},
+      {"/proc/self/exe", "/proc/self/exe is not a 32-bit ELF file"},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    EXPECT_EQ(Board::load(c.path, error), nullptr) << c.path;
+    EXPECT_EQ(error.rfind(c.reason, 0), 0U) << error;
+  }
+}
+
 }  // namespace

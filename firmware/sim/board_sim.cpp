@@ -5,6 +5,7 @@
 #include <sim_avr.h>
 #include <sim_elf.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -58,13 +59,54 @@ avr_uart_t* uartZero(avr_t* avr) {
   return nullptr;
 }
 
+// simavr's reader takes any ELF file for an AVR's, and crashes on others: look first. Empty when
+// `path` is a 32-bit little-endian ELF file for the AVR, else why not.
+std::string notAnAvrImage(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return "cannot open " + path + ": " + std::strerror(errno);
+  unsigned char header[20] = {};
+  const size_t got = std::fread(header, 1, sizeof header, file);
+  (void)std::fclose(file);
+  constexpr unsigned char elf32LittleEndian[] = {0x7f, 'E', 'L', 'F', 1, 1};
+  constexpr int machineAvr = 83;  // e_machine, at byte 18
+  if (got < sizeof header ||
+      std::memcmp(header, elf32LittleEndian, sizeof elf32LittleEndian) != 0) {
+    return path + " is not a 32-bit ELF file, as an AVR firmware image (.elf) is";
+  }
+  if (header[18] != machineAvr || header[19] != 0) {
+    return path + " is an ELF file for another processor than the AVR";
+  }
+  return "";
+}
+
+// What elf_read_firmware() allocated; avr_load_firmware() has copied what it needs.
+void releaseImage(elf_firmware_t& image) {
+  std::free(image.flash);
+  std::free(image.eeprom);
+  std::free(image.fuse);
+  std::free(image.lockbits);
+  for (std::uint32_t i = 0; i < image.symbolcount; ++i) std::free(image.symbol[i]);
+  std::free(static_cast<void*>(image.symbol));
+}
+
+// avr_terminate() frees what the processor holds, but not the processor itself.
+void release(avr_t* avr) {
+  if (avr == nullptr) return;
+  avr_terminate(avr);
+  std::free(avr);
+}
+
 }  // namespace
 
 std::unique_ptr<Board> Board::load(const std::string& elfPath, std::string& error, MotorPins left,
                                    MotorPins right) {
   avr_global_logger_set(logErrors);
+  std::string why = notAnAvrImage(elfPath);
+  if (!why.empty()) {
+    error = why;
+    return nullptr;
+  }
   elf_firmware_t image{};
-  std::string why;
   avr_t* avr = nullptr;
   if (elf_read_firmware(elfPath.c_str(), &image) != 0) {
     why = "cannot read " + elfPath + " as an AVR firmware image (an .elf file)";
@@ -77,12 +119,9 @@ std::unique_ptr<Board> Board::load(const std::string& elfPath, std::string& erro
     image.frequency = clockHz;
     avr_load_firmware(avr, &image);
   }
-  std::free(image.flash);
-  std::free(image.eeprom);
-  std::free(image.fuse);
-  std::free(image.lockbits);
+  releaseImage(image);
   if (why.empty()) return std::unique_ptr<Board>(new Board(avr, left, right));
-  if (avr != nullptr) avr_terminate(avr);
+  release(avr);
   error = why;
   return nullptr;
 }
@@ -99,7 +138,7 @@ Board::Board(avr_t* avr, MotorPins left, MotorPins right) : avr_(avr), left_(lef
                           onXoff, this);
 }
 
-Board::~Board() { avr_terminate(avr_); }
+Board::~Board() { release(avr_); }
 
 void Board::onXon(avr_irq_t* /*irq*/, std::uint32_t /*value*/, void* board) {
   static_cast<Board*>(board)->uartFull_ = false;
