@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 namespace boardsim {
 namespace {
@@ -63,7 +64,7 @@ avr_uart_t* uartZero(avr_t* avr) {
 // `path` is a 32-bit little-endian ELF file for the AVR, else why not.
 std::string notAnAvrImage(const std::string& path) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return "cannot open " + path + ": " + std::strerror(errno);
+  if (file == nullptr) return "cannot open " + path + ": " + std::generic_category().message(errno);
   unsigned char header[20] = {};
   const size_t got = std::fread(header, 1, sizeof header, file);
   (void)std::fclose(file);
