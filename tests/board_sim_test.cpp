@@ -142,7 +142,7 @@ TEST(Firmware, WatchdogResetsAHungLoopWithTheMotorsOff) {
   EXPECT_EQ(describe(board->motors()), "-127 +127");
 }
 
-// What is no image for this board is refused with the reason, before anything runs.
+// What is no image for this board, or no pin of it, is refused with the reason.
 TEST(Board, RefusesWhatIsNoImageForIt) {
   const struct {
     const char* path;
@@ -157,6 +157,9 @@ TEST(Board, RefusesWhatIsNoImageForIt) {
     EXPECT_EQ(Board::load(c.path, error), nullptr) << c.path;
     EXPECT_EQ(error.rfind(c.reason, 0), 0U) << error;
   }
+  std::string error;
+  EXPECT_EQ(Board::load(STEER_BOARD_ELF, error, {5, 7, 14}), nullptr);
+  EXPECT_EQ(error, "motor pin 14 is not one of the digital pins 0 to 13");
 }
 
 }  // namespace

@@ -68,6 +68,14 @@ board/main.cpp @@ return 128 + WTERMSIG(status); @@ return WTERMSIG(status); @@ 
 board/board_report.cpp @@ std::string("null") @@ std::string("0") @@ a rate never set is 0, not null
 board/watch.cpp @@ while (!line.read(1 << 20)) { @@ while (false) { @@ what is still in flight when the program ends is not read
 board/options.cpp @@ part.empty() || part == "." || part == ".." @@ part.empty() || part == "." @@ a device path may climb out of /dev
+firmware/steer_board/steer_board.ino @@ if (driving && micros() - lastFrameUs >= silenceLimitUs) motorsOff(); @@ (nothing) @@ firmware: silence never turns the motors off
+firmware/steer_board/steer_board.ino @@ silenceLimitUs = 100000; @@ silenceLimitUs = 106000; @@ firmware: the time-out 6 ms late
+firmware/steer_board/steer_board.ino @@ } else if (event.kind == board::EventKind::stop) { @@ } else if (event.kind == board::EventKind::stray) { @@ firmware: the stop sequence is ignored
+firmware/steer_board/steer_board.ino @@ wdt_enable(WDTO_250MS); @@ (nothing) @@ firmware: no watchdog
+firmware/steer_board/steer_board.ino @@ if (event.kind == board::EventKind::frame) { @@ lastFrameUs = micros();\n  if (event.kind == board::EventKind::frame) { @@ firmware: any byte holds the motors
+firmware/steer_board/steer_board.ino @@ power >= 100 ? 255U : @@ (nothing) @@ firmware: power above 100 is not full
+firmware/steer_board/steer_board.ino @@ digitalWrite(pins.backward, LOW);\n    digitalWrite(pins.forward, HIGH); @@ digitalWrite(pins.forward, HIGH); @@ firmware: forward leaves the backward input high
+firmware/steer_board/steer_board.ino @@ setupMotorPins(rightPins); @@ (nothing) @@ firmware: the right motor's pins are left floating
 LIST
 )
 

@@ -102,6 +102,13 @@ void release(avr_t* avr) {
 std::unique_ptr<Board> Board::load(const std::string& elfPath, std::string& error, MotorPins left,
                                    MotorPins right) {
   avr_global_logger_set(logErrors);
+  for (const int pin :
+       {left.enable, left.forward, left.backward, right.enable, right.forward, right.backward}) {
+    if (pin < 0 || pin > 13) {
+      error = "motor pin " + std::to_string(pin) + " is not one of the digital pins 0 to 13";
+      return nullptr;
+    }
+  }
   std::string why = notAnAvrImage(elfPath);
   if (!why.empty()) {
     error = why;
@@ -132,6 +139,7 @@ Board::Board(avr_t* avr, MotorPins left, MotorPins right) : avr_(avr), left_(lef
   (void)avr_ioctl(avr_, AVR_IOCTL_UART_GET_FLAGS('0'), &flags);
   flags &= ~static_cast<std::uint32_t>(AVR_UART_FLAG_STDIO | AVR_UART_FLAG_POLL_SLEEP);
   (void)avr_ioctl(avr_, AVR_IOCTL_UART_SET_FLAGS('0'), &flags);
+  uart_ = uartZero(avr_);
   uartInput_ = avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_INPUT);
   avr_irq_register_notify(avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUT_XON), onXon,
                           this);
@@ -154,19 +162,17 @@ void Board::send(const std::uint8_t* bytes, std::size_t count) {
 }
 
 SimTime Board::byteTime() const {
-  const avr_uart_t* uart = uartZero(avr_);
-  return uart == nullptr ? SimTime(0) : fromCycles(uart->cycles_per_byte);
+  return uart_ == nullptr ? SimTime(0) : fromCycles(uart_->cycles_per_byte);
 }
 
 // One byte at a time goes onto the line: the next when the UART holds none and the last has
 // had its byte time, so the bytes arrive a byte time apart and nothing queues, as on a real line.
 void Board::feedUart() {
-  if (unsent_.empty() || uartFull_ || cycles_ < nextByteCycle_) return;
-  const avr_uart_t* uart = uartZero(avr_);
-  if (uart->input.read != uart->input.write) return;
+  if (unsent_.empty() || uartFull_ || cycles_ < nextByteCycle_ || uart_ == nullptr) return;
+  if (uart_->input.read != uart_->input.write) return;
   // Before the firmware sets a rate, the line's own: 9600 baud, ten bits a byte.
   const std::uint64_t byteCycles =
-      uart->cycles_per_byte != 0 ? uart->cycles_per_byte : clockHz / (9600 / 10);
+      uart_->cycles_per_byte != 0 ? uart_->cycles_per_byte : clockHz / (9600 / 10);
   nextByteCycle_ = cycles_ + byteCycles;
   const std::uint8_t byte = unsent_.front();
   unsent_.pop_front();

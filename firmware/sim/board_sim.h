@@ -12,6 +12,7 @@
 
 struct avr_t;
 struct avr_irq_t;
+struct avr_uart_t;
 
 namespace boardsim {
 
@@ -48,7 +49,8 @@ struct Motors {
 class Board {
  public:
   // Loads an ELF image (which names neither the processor nor its clock: it is taken as an
-  // ATmega328P at 16 MHz). Null on failure, with the reason in `error`.
+  // ATmega328P at 16 MHz). Null on failure (no such file, no image for this processor, a pin
+  // that is not one of the digital pins 0 to 13), with the reason in `error`.
   static std::unique_ptr<Board> load(const std::string& elfPath, std::string& error,
                                      MotorPins left = leftMotorPins,
                                      MotorPins right = rightMotorPins);
@@ -86,6 +88,7 @@ class Board {
   avr_t* avr_;
   MotorPins left_;
   MotorPins right_;
+  const avr_uart_t* uart_ = nullptr;  // UART0: its input queue and rate tell the line's state
   avr_irq_t* uartInput_ = nullptr;
   bool uartFull_ = false;
   std::deque<std::uint8_t> unsent_;
