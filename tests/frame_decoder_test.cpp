@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "line_cases.h"
 
-using Bytes = std::vector<std::uint8_t>;
+namespace {
 
 // "frame 32 81", "stop 00 80", "lone-power 32", "lone-direction 81", "stray ff"; one per line.
 std::string describe(const board::Event& e) {
@@ -31,51 +31,22 @@ std::string decode(const Bytes& bytes, size_t split) {
   return events;
 }
 
-struct Case {
-  const char* name;
-  Bytes bytes;
-  const char* events;
-};
-
-const Case cases[] = {
-    {"WholeFramesOfEachCode",
-     {0x32, 0x81, 0x32, 0x82, 0x32, 0x83, 0x32, 0x84, 0x64, 0x85},
-     "frame 32 81\nframe 32 82\nframe 32 83\nframe 32 84\nframe 64 85\n"},
-    {"PowerZeroIsStillAFrame", {0x00, 0x81}, "frame 00 81\n"},
-    {"StopWithItsNul", {0x32, 0x84, 0x00, 0x80}, "frame 32 84\nstop 00 80\n"},
-    {"StopWithoutItsNul", {0x32, 0x84, 0x80}, "frame 32 84\nstop 80\n"},
-    {"LoneStop", {0x80, 0x80}, "stop 80\nstop 80\n"},
-    {"PowerCutOffByAStop", {0x32, 0x00, 0x80}, "lone-power 32\nstop 00 80\n"},
-    {"PowerCutOffByAStopWithoutItsNul", {0x32, 0x80}, "lone-power 32\nstop 80\n"},
-    {"PowerCutOffByAnotherPower", {0x32, 0x64, 0x85}, "lone-power 32\nframe 64 85\n"},
-    {"PowerCutOffByTheEnd", {0x32, 0x81, 0x32}, "frame 32 81\nlone-power 32\n"},
-    {"TestBytesOfTheLinkProbe",
-     {0x01, 0x01, 0x01},
-     "lone-power 01\nlone-power 01\nlone-power 01\n"},
-    {"DirectionWithoutPower",
-     {0x81, 0x32, 0x85, 0x85},
-     "lone-direction 81\nframe 32 85\nlone-direction 85\n"},
-    {"StrayBytes",
-     {0xff, 0x32, 0x86, 0x64, 0x85},
-     "stray ff\nlone-power 32\nstray 86\nframe 64 85\n"},
-};
-
-void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
-
-class FrameDecoderTest : public testing::TestWithParam<Case> {};
+class FrameDecoderTest : public testing::TestWithParam<LineCase> {};
 
 TEST_P(FrameDecoderTest, TellsWhatTheBytesAmountTo) {
-  const Case& c = GetParam();
+  const LineCase& c = GetParam();
   EXPECT_EQ(decode(c.bytes, c.bytes.size()), c.events);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lines, FrameDecoderTest, testing::ValuesIn(cases),
-                         [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Lines, FrameDecoderTest, testing::ValuesIn(lineCases),
+                         [](const testing::TestParamInfo<LineCase>& info) {
+                           return info.param.name;
+                         });
 
 // Bytes arrive in pieces of any size: every case after every other, split at every point.
 TEST(FrameDecoder, GivesTheSameEventsWhereverTheInputIsSplit) {
   Bytes all;
-  for (const Case& c : cases) {
+  for (const LineCase& c : lineCases) {
     all.insert(all.end(), c.bytes.begin(), c.bytes.end());
   }
   const std::string whole = decode(all, all.size());

@@ -1,17 +1,20 @@
 // Tells what the bytes a board receives amount to: command frames, stop sequences, and the bytes
 // that fit neither. No I/O, no heap, no exceptions and nothing of the standard library beyond
-// fixed-width integers, so that a board's firmware can read its line with the very same code.
+// fixed-width integers: the board's firmware (this folder's sketch) reads its line with the very
+// same code as virtual-board and the tests. It lives in the sketch's folder because the Arduino
+// IDE includes nothing from outside it, and it must compile as gnu++11 (the IDE's dialect, without
+// <cstdint>) as well as C++20.
 //
 // On the line a frame is a power byte (top bit clear) and then a direction byte 0x81 to 0x85
 // (direction code 1 to 5 with the top bit set). The stop sequence is 0x00 and then 0x80; a serial
 // library that writes formatted text as a C string drops the 0x00, so a lone 0x80 is a stop too.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 namespace board {
 
-enum class EventKind : std::uint8_t {
+enum class EventKind : uint8_t {
   frame,          // a power byte, then a direction byte 0x81 to 0x85
   stop,           // 0x80, with or without the 0x00 before it
   lonePower,      // a power byte whose direction byte never came
@@ -21,12 +24,12 @@ enum class EventKind : std::uint8_t {
 
 struct Event {
   EventKind kind;
-  std::uint8_t size;      // how many bytes of the line it stands for: 1 or 2
-  std::uint8_t bytes[2];  // those bytes, in the order they came
+  uint8_t size;      // how many bytes of the line it stands for: 1 or 2
+  uint8_t bytes[2];  // those bytes, in the order they came
 
-  constexpr std::uint8_t power() const { return bytes[0]; }  // frame, lonePower
-  constexpr std::uint8_t code() const {                      // frame, stop, loneDirection
-    return static_cast<std::uint8_t>(bytes[size - 1] & 0x7F);
+  constexpr uint8_t power() const { return bytes[0]; }  // frame, lonePower
+  constexpr uint8_t code() const {                      // frame, stop, loneDirection
+    return static_cast<uint8_t>(bytes[size - 1] & 0x7F);
   }
   constexpr bool sameAs(const Event& other) const {
     return kind == other.kind && size == other.size && bytes[0] == other.bytes[0] &&
@@ -39,23 +42,23 @@ struct Event {
 // byte will follow.
 class FrameDecoder {
  public:
-  static constexpr std::uint8_t topBit = 0x80;
-  static constexpr std::uint8_t lastCode = 5;
+  static constexpr uint8_t topBit = 0x80;
+  static constexpr uint8_t lastCode = 5;
 
   template <typename Sink>
-  constexpr void feed(const std::uint8_t* data, std::uint32_t count, Sink&& sink) {
-    for (std::uint32_t i = 0; i < count; ++i) feed(data[i], sink);
+  void feed(const uint8_t* data, uint32_t count, Sink&& sink) {
+    for (uint32_t i = 0; i < count; ++i) feed(data[i], sink);
   }
 
   template <typename Sink>
-  constexpr void feed(std::uint8_t byte, Sink&& sink) {
+  void feed(uint8_t byte, Sink&& sink) {
     if ((byte & topBit) == 0) {
       cutOffPower(sink);
       holding_ = true;
       power_ = byte;
       return;
     }
-    const auto code = static_cast<std::uint8_t>(byte & 0x7F);
+    const auto code = static_cast<uint8_t>(byte & 0x7F);
     if (code == 0) {
       if (holding_ && power_ == 0) {
         holding_ = false;
@@ -78,20 +81,20 @@ class FrameDecoder {
   }
 
   template <typename Sink>
-  constexpr void finish(Sink&& sink) {
+  void finish(Sink&& sink) {
     cutOffPower(sink);
   }
 
  private:
   template <typename Sink>
-  constexpr void cutOffPower(Sink& sink) {
+  void cutOffPower(Sink& sink) {
     if (!holding_) return;
     holding_ = false;
     sink(Event{EventKind::lonePower, 1, {power_, 0}});
   }
 
   bool holding_ = false;
-  std::uint8_t power_ = 0;
+  uint8_t power_ = 0;
 };
 
 }  // namespace board

@@ -1,0 +1,165 @@
+// The board's firmware: its real image in the simulator, in simulated time only. What the motors
+// do with each run of bytes, how soon a stop and silence turn them off, and the watchdog.
+#include "board_sim.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "line_cases.h"
+
+namespace {
+
+using boardsim::Board;
+using boardsim::Motors;
+using boardsim::MotorState;
+using boardsim::SimTime;
+using namespace std::chrono_literals;
+
+// As the table writes them: "+127" forward, "-127" backward, "0" off.
+std::string describe(const MotorState& m) {
+  if (!m.driven) return "undriven";
+  if (m.forward && m.backward) return "brake " + std::to_string(m.duty);
+  if (m.forward) return "+" + std::to_string(m.duty);
+  if (m.backward) return "-" + std::to_string(m.duty);
+  return m.duty == 0 ? "0" : "no direction " + std::to_string(m.duty);
+}
+std::string describe(const Motors& m) { return describe(m.left) + " " + describe(m.right); }
+
+// Loaded and past setup(), which takes well under a millisecond.
+std::unique_ptr<Board> boot(const char* image) {
+  std::string error;
+  std::unique_ptr<Board> board = Board::load(image, error);
+  if (board == nullptr || !board->runUntil(1ms)) throw std::runtime_error(error);
+  return board;
+}
+
+Bytes repeated(const Bytes& part, int times) {
+  Bytes all;
+  for (int i = 0; i < times; ++i) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+void send(Board& board, const Bytes& bytes) { board.send(bytes.data(), bytes.size()); }
+
+// Runs until no more than `left` bytes are still to go onto the line.
+void runUntilUnsent(Board& board, size_t left) {
+  while (board.unsent() > left) ASSERT_TRUE(board.runUntil(board.now() + 50us));
+}
+
+// Runs until every byte has arrived and the firmware has had the time to act on it.
+void runUntilHandled(Board& board) {
+  runUntilUnsent(board, 0);
+  ASSERT_TRUE(board.runUntil(board.lastByteEnd() + 500us));
+}
+
+// Runs until both motors are off, or to the deadline; tells when.
+SimTime offAt(Board& board, SimTime deadline) {
+  while (!board.motors().off() && board.runUntilMotorsChange(deadline)) {
+  }
+  return board.motors().off() ? board.now() : SimTime::max();
+}
+
+class BoardSimLines : public testing::TestWithParam<LineCase> {};
+
+TEST_P(BoardSimLines, MotorsDoAsTheCodeTableSays) {
+  const auto board = boot(STEER_BOARD_ELF);
+  ASSERT_EQ(describe(board->motors()), "0 0") << "at power-up";
+  send(*board, GetParam().bytes);
+  runUntilHandled(*board);
+  EXPECT_EQ(describe(board->motors()), GetParam().motors);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, BoardSimLines, testing::ValuesIn(lineCases),
+                         [](const testing::TestParamInfo<LineCase>& info) {
+                           return info.param.name;
+                         });
+
+// At once: within two byte times of the stop's last byte going onto the line, of which one is
+// that byte's own.
+TEST(Firmware, StopTurnsTheMotorsOffWithinTwoByteTimes) {
+  for (const Bytes& stop : {Bytes{0x00, 0x80}, Bytes{0x80}}) {
+    SCOPED_TRACE(stop.size() == 2 ? "00 80" : "80");
+    const auto board = boot(STEER_BOARD_ELF);
+    send(*board, repeated({0x32, 0x81}, 5));
+    send(*board, stop);
+    runUntilUnsent(*board, 0);
+    ASSERT_EQ(describe(board->motors()), "+127 -127");
+    const SimTime lastByteStart = board->lastByteEnd() - board->byteTime();
+    EXPECT_LE(offAt(*board, lastByteStart + 10ms), lastByteStart + 2 * board->byteTime());
+    EXPECT_EQ(describe(board->motors()), "0 0");
+  }
+}
+
+// A steady stream of frames holds the motors, longer than the watchdog's time. Then 100 ms
+// (within 5 ms) after the last whole frame they go off, also while bytes that make no whole
+// frame go on arriving; and they stay off until the next whole frame.
+TEST(Firmware, NoWholeFrameFor100MsTurnsTheMotorsOff) {
+  const Bytes junk = repeated({0x85, 0xff, 0x32, 0xa0, 0x01, 0x86}, 15);  // 104 ms of it
+  for (const Bytes& tail : {Bytes{}, junk}) {
+    SCOPED_TRACE(tail.empty() ? "silence" : "junk");
+    const auto board = boot(STEER_BOARD_ELF);
+    send(*board, repeated({0x32, 0x84}, 200));
+    send(*board, tail);
+    ASSERT_TRUE(board->runUntilMotorsChange(10ms));
+    ASSERT_TRUE(board->runUntil(board->now() + 500us));
+    const Motors on = board->motors();
+    ASSERT_EQ(describe(on), "+127 +63");
+    while (board->unsent() > tail.size()) {
+      ASSERT_FALSE(board->runUntilMotorsChange(board->now() + 1ms));
+    }
+    const SimTime lastFrame = board->lastByteEnd();
+    ASSERT_GT(lastFrame, 400ms);
+    EXPECT_FALSE(board->runUntilMotorsChange(lastFrame + 95ms)) << describe(board->motors());
+    EXPECT_LE(offAt(*board, lastFrame + 105ms), lastFrame + 105ms);
+
+    runUntilHandled(*board);
+    EXPECT_EQ(describe(board->motors()), "0 0");
+    send(*board, {0x32, 0x84});
+    runUntilHandled(*board);
+    EXPECT_EQ(board->motors(), on);
+  }
+}
+
+// A test build whose loop hangs once a frame has set the motors going: the motors run on past
+// the time-out that the hung loop no longer keeps, until the watchdog resets the board, which
+// starts with them off and takes frames again.
+TEST(Firmware, WatchdogResetsAHungLoopWithTheMotorsOff) {
+  const auto board = boot(STEER_BOARD_HANG_ELF);
+  send(*board, {0x32, 0x81});
+  runUntilHandled(*board);
+  ASSERT_EQ(describe(board->motors()), "+127 -127");
+  const SimTime hungAt = board->lastByteEnd();
+  EXPECT_FALSE(board->runUntilMotorsChange(hungAt + 200ms));
+  EXPECT_LE(offAt(*board, hungAt + 300ms), hungAt + 300ms);
+  EXPECT_EQ(describe(board->motors()), "undriven undriven") << "not reset";
+  ASSERT_TRUE(board->runUntil(board->now() + 1ms));
+  EXPECT_EQ(describe(board->motors()), "0 0");
+
+  send(*board, {0x32, 0x82});
+  runUntilHandled(*board);
+  EXPECT_EQ(describe(board->motors()), "-127 +127");
+}
+
+// What is no image for this board, or no pin of it, is refused with the reason.
+TEST(Board, RefusesWhatIsNoImageForIt) {
+  const struct {
+    const char* path;
+    const char* reason;
+  } cases[] = {
+      {"/nonexistent/steer_board.elf", "cannot open /nonexistent/steer_board.elf: No such file"},
+      {"/dev/null", "/dev/null is not a 32-bit ELF file"},
+      {"/proc/self/exe", "/proc/self/exe is not a 32-bit ELF file"},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    EXPECT_EQ(Board::load(c.path, error), nullptr) << c.path;
+    EXPECT_EQ(error.rfind(c.reason, 0), 0U) << error;
+  }
+  std::string error;
+  EXPECT_EQ(Board::load(STEER_BOARD_ELF, error, {5, 7, 14}), nullptr);
+  EXPECT_EQ(error, "motor pin 14 is not one of the digital pins 0 to 13");
+}
+
+}  // namespace
