@@ -36,6 +36,8 @@ if [[ ${1:-} == --inside ]]; then
   rm -f usr/sbin/policy-rc.d
   printf '[Unit]\nRequires=basic.target\nAfter=basic.target\nAllowIsolate=yes\n' \
     >etc/systemd/system/service-test.target
+  # No timers: apt's and man-db's daily jobs would compete for dpkg and the processors.
+  ln -sf /dev/null etc/systemd/system/timers.target
   mkdir oldroot
   pivot_root . oldroot
   umount -l /oldroot
