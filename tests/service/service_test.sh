@@ -94,6 +94,7 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
+trap 'echo "service test FAILED: line $LINENO: a command failed" >&2' ERR
 
 # Polls until the command succeeds; fails with the message $1 after 20 s.
 await() {
@@ -113,7 +114,7 @@ properties() {
 }
 line=$work/line
 line_ends() { [[ $(tail -c 2 "$line" | od -An -tx1 | tr -d ' \n') == "$1" ]]; }
-in_journal() { in_system journalctl -u steer -o cat | grep -qF "$1"; }
+in_journal() { in_system journalctl -u steer -o cat | grep -F "$1" >/dev/null; }
 # Gives the producer, which copies it into the state folder every 100 ms, a new object position.
 object_at() {
   echo "$1" >"$root/run/positions/b.new"
@@ -138,7 +139,9 @@ unshare_pid=$!
 await "no system was started" pgrep -P "$unshare_pid" >/dev/null
 pid=$(pgrep -P "$unshare_pid")
 root=/proc/$pid/root
-await "systemd did not start" test -S "$root/run/systemd/private"
+# Until systemd runs, the process's root may still be the host's.
+started_systemd() { [[ $(cat "/proc/$pid/comm") == systemd && -S $root/run/systemd/private ]]; }
+await "systemd did not start" started_systemd
 state=$(timeout 60 nsenter -t "$pid" -a systemctl is-system-running --wait || true)
 [[ $state =~ ^(running|degraded)$ ]] || fail "systemd did not boot: $state"
 echo "booted ($state) in $((($(date +%s%N) - started) / 1000000)) ms"
@@ -171,7 +174,7 @@ echo "Restart=no" >>"$root/run/systemd/system/device-probe.service"
 in_system systemctl daemon-reload
 exposure /usr/lib/systemd/system/steer.service
 exposure /etc/systemd/system/producer.service
-in_system systemctl start device-probe
+in_system systemctl start device-probe || true # it may fail before it counts as started
 probe() { in_system journalctl -u device-probe -o cat | grep ttyUSB9; }
 await "the device probe's message is not in the journal" probe >/dev/null
 [[ $(probe) == *"No such device or address"* ]] || fail "steer.service keeps USB serial out: $(probe)"
