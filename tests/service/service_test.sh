@@ -122,10 +122,11 @@ object_at() {
 }
 exposure() {
   local rating
-  rating=$(in_system systemd-analyze security --offline=yes "$1" | sed -n 's/.*exposure level.*: //p')
+  rating=$(in_system systemd-analyze security --offline=yes "$1" |
+    sed -n 's/.*exposure level.*: //p')
   echo "exposure of $1: $rating (bound $bound)"
-  awk -v score="${rating%% *}" -v bound="$bound" 'BEGIN { exit !(score != "" && score <= bound) }' ||
-    fail "$1 is more exposed than $bound"
+  awk -v score="${rating%% *}" -v bound="$bound" 'BEGIN { exit !(score != "" && score <= bound) }' \
+    || fail "$1 is more exposed than $bound"
 }
 
 started=$(date +%s%N)
@@ -177,7 +178,7 @@ exposure /etc/systemd/system/producer.service
 in_system systemctl start device-probe || true # it may fail before it counts as started
 probe() { in_system journalctl -u device-probe -o cat | grep ttyUSB9; }
 await "the device probe's message is not in the journal" probe >/dev/null
-[[ $(probe) == *"No such device or address"* ]] || fail "steer.service keeps USB serial out: $(probe)"
+[[ $(probe) == *"No such device or address"* ]] || fail "USB serial shut out: $(probe)"
 
 # Started before the board is plugged in: it must reach it once it is there.
 in_system systemctl enable --quiet --now steer producer
@@ -225,7 +226,8 @@ quiet_from=$(stat -c %s "$line")
 in_system systemctl start steer
 await "no goal-right frames (32 84) with --stale-after" line_ends 3284
 in_system systemctl stop producer
-await "no stale message in the journal" in_journal "steer: no new positions for 300 ms; board stopped"
+await "no stale message in the journal" \
+  in_journal "steer: no new positions for 300 ms; board stopped"
 await "no stop sequence when the positions went stale" line_ends 0080
 object_at "(400.0, 240.0)"
 in_system systemctl start producer
@@ -239,6 +241,6 @@ sent=$(tail -c "+$((quiet_from + 1))" "$line" | od -An -v -tx1 | tr -d ' \n')
 # Removing the package stops the board first.
 in_system dpkg -r --no-triggers steer >/dev/null
 await "no stop sequence when the package was removed" line_ends 0080
-[[ $(properties LoadState) == "LoadState=not-found " ]] || fail "steer.service still there after removal"
+[[ $(properties LoadState) == "LoadState=not-found " ]] || fail "steer.service still loaded"
 ! in_journal "nap = " || fail "the echo is in the journal"
 echo "service test passed in $((($(date +%s%N) - started) / 1000000)) ms"
