@@ -157,9 +157,11 @@ INSTANTIATE_TEST_SUITE_P(VirtualBoard, WatchedProgram, testing::ValuesIn(watched
                            return info.param.name;
                          });
 
-// A program that sends one frame and says so on its standard output, without setting the line.
-const std::vector<std::string> oneFrame = {"sh", "-c",
-                                           "printf '\\062\\204' > /dev/ttyUSB0; echo sent"};
+// A program that writes, without setting the line, a lone power byte, a frame, and a frame cut
+// off by a stop without its 00, then says so on its standard output.
+const std::string sent = "\x32\x32\x84\x32\x80";
+const std::vector<std::string> sender = {
+    "sh", "-c", "printf '\\062\\062\\204\\062\\200' > /dev/ttyUSB0; echo sent"};
 
 struct ToStandardOutput {
   const char* name;
@@ -168,18 +170,22 @@ struct ToStandardOutput {
 };
 
 const ToStandardOutput toStandardOutput[] = {
-    {"Raw", {"--raw", "-"}, [](const std::string& out) { EXPECT_EQ(out, "\x32\x84"); }},
-    // Paced at 9600 baud, as no rate was set: the frame's bytes one byte time apart.
+    {"Raw", {"--raw", "-"}, [](const std::string& out) { EXPECT_EQ(out, sent); }},
+    // Paced at 9600 baud, as no rate was set: the bytes of the one write one byte time apart, all
+    // but the first waiting for the wire.
     {"JsonPaced",
      {"--json", "-", "--pace"},
      [](const std::string& out) {
-       EXPECT_EQ(
-           out.rfind("{\"bytes\": 2, \"frames\": {\"1\": 0, \"2\": 0, \"3\": 0, \"4\": 1,", 0), 0U)
+       EXPECT_EQ(out.rfind("{\"bytes\": 5, \"frames\": {\"1\": 0, \"2\": 0, \"3\": 0, \"4\": 1, "
+                           "\"5\": 0}, \"stops\": 1, \"frames_cut_off\": 1, "
+                           "\"lone_power_bytes\": 1, \"stray_bytes\": 0, \"baud\": null, ",
+                           0),
+                 0U)
            << out;
-       EXPECT_TRUE(endsWith(out, "}\n")) << out;
-       EXPECT_EQ(jsonValue(out, "baud"), -1);
-       EXPECT_EQ(jsonValue(out, "most_bytes_waiting"), 1);
-       EXPECT_NEAR(jsonValue(out, "last_byte_at") - jsonValue(out, "first_byte_at"), byteTime,
+       EXPECT_TRUE(
+           endsWith(out, ", \"paced\": true, \"most_bytes_waiting\": 4, \"exit_status\": 0}\n"))
+           << out;
+       EXPECT_NEAR(jsonValue(out, "last_byte_at") - jsonValue(out, "first_byte_at"), 4 * byteTime,
                    rounding);
      }},
 };
@@ -190,12 +196,18 @@ class StandardOutput : public testing::TestWithParam<ToStandardOutput> {};
 
 TEST_P(StandardOutput, CarriesOnlyWhatWasAskedForAndTheProgramSpeaksOnStandardError) {
   std::vector<std::string> args = GetParam().options;
-  args.insert(args.end(), oneFrame.begin(), oneFrame.end());
+  args.insert(args.end(), sender.begin(), sender.end());
   ToolRun run(args);
   ASSERT_TRUE(run.start()) << run.error();
   ASSERT_EQ(run.finish(), 0) << run.error() << run.err();
   EXPECT_EQ(countOf(run.err(), "sent\n"), 1U) << run.err();
-  EXPECT_NE(run.err().find("32 84  frame, code 4 goal right, power 50"), std::string::npos);
+  for (const char* told :
+       {"32     power 50 whose direction byte never came\n",
+        "32 84  frame, code 4 goal right, power 50\n",
+        "32     power 50, its frame cut off by the stop\n", "80     stop, without its 00\n",
+        "cut off      1 frame (", "anomalies    1 lone power byte, 0 stray bytes\n"}) {
+    EXPECT_NE(run.err().find(told), std::string::npos) << told << " in " << run.err();
+  }
   GetParam().check(run.out());
   EXPECT_FALSE(std::filesystem::exists(run.dir() + "/-"));
 }
