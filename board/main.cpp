@@ -154,9 +154,9 @@ int main(int argc, char** argv) {
   (void)std::fprintf(stderr, "virtual-board: %s is a pseudo-terminal%s; what reaches it follows\n",
                      options.device.c_str(), options.pace ? " paced at the line's rate" : "");
   watch.pid = started.pid;
-  const board::LineSettings unset = board::settingsOf(before);
-  board::Report report(stderr, unset, options.pace);
-  const int status = exitStatusOf(board::watchUntilEnd(watch, unset, report));
+  const board::LineSettings atStart = board::settingsOf(before);
+  board::Report report(stderr, atStart, options.pace);
+  const int status = exitStatusOf(board::watchUntilEnd(watch, atStart, report));
   report.end(watch.endedAt, status, watch.mostWaiting);
   bool written = writeJson(options.json, json, board::summaryJson(report.tally(), status));
   if (watch.rawFailed || (raw >= 0 && close(raw) != 0)) {
