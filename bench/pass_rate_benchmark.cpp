@@ -1,12 +1,16 @@
 // How many frames a second steer sends on the example position files when the end-to-end tests'
-// harness reads its line, and when virtual-board does. Run by hand: the figures are the machine's.
+// harness reads its line, and when virtual-board does, unpaced and paced (at most 480 frames a
+// second at 9600 baud). Run by hand: the figures are the machine's.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "sandbox.h"
 #include "tool_run.h"
@@ -57,21 +61,42 @@ void underTheTestHarness(benchmark::State& state) {
   });
 }
 
-void underVirtualBoard(benchmark::State& state) {
-  measure(state, [](Clock::time_point startedAt) -> long long {
-    ToolRun run({"--json", "summary.json", "--", STEER_PROGRAM});
+double jsonValue(const std::string& json, const std::string& key) {
+  const size_t at = json.find("\"" + key + "\": ");
+  return at == std::string::npos ? -1 : std::strtod(json.c_str() + at + key.size() + 4, nullptr);
+}
+
+void underVirtualBoard(benchmark::State& state, bool paced) {
+  double lineBytesPerSecond = 0;
+  double mostWaiting = 0;
+  measure(state, [&](Clock::time_point startedAt) -> long long {
+    std::vector<std::string> args = {"--json", "summary.json", "--", STEER_PROGRAM};
+    if (paced) args.insert(args.begin(), "--pace");
+    ToolRun run(args);
     if (!run.start()) return -1;
     run.collectUntil([&] { return Clock::now() - startedAt >= span; });
     run.interrupt();
     if (run.finish() != 0) return -1;
     const std::string json = run.file("summary.json");
-    const size_t at = json.find("\"4\": ");
-    return at == std::string::npos ? -1 : std::stoll(json.substr(at + 5));
+    // The rate at which the bytes reached the board, from the first to the last.
+    const double busy = jsonValue(json, "last_byte_at") - jsonValue(json, "first_byte_at");
+    lineBytesPerSecond = std::max(lineBytesPerSecond, (jsonValue(json, "bytes") - 1) / busy);
+    mostWaiting = std::max(mostWaiting, jsonValue(json, "most_bytes_waiting"));
+    return static_cast<long long>(jsonValue(json, "4"));
   });
+  state.counters["line_bytes_per_second"] = lineBytesPerSecond;
+  if (paced) state.counters["most_bytes_waiting"] = mostWaiting;
 }
 
 }  // namespace
 
 BENCHMARK(underTheTestHarness)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(underVirtualBoard)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(underVirtualBoard, unpaced, false)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(underVirtualBoard, paced, true)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

@@ -1,5 +1,7 @@
 #include "board_report.h"
 
+#include "line_pace.h"
+
 namespace board {
 namespace {
 
@@ -19,7 +21,7 @@ std::string hex(const Event& e) {
   return text;
 }
 
-std::string what(const Event& e) {
+std::string what(const Event& e, bool cutOff) {
   const std::string code = "code " + std::to_string(e.code()) + " " + meaning(e.code());
   switch (e.kind) {
     case EventKind::frame:
@@ -27,7 +29,8 @@ std::string what(const Event& e) {
     case EventKind::stop:
       return e.size == 2 ? "stop" : "stop, without its 00";
     case EventKind::lonePower:
-      return "power " + std::to_string(e.power()) + " whose direction byte never came";
+      return "power " + std::to_string(e.power()) +
+             (cutOff ? ", its frame cut off by the stop" : " whose direction byte never came");
     case EventKind::loneDirection:
       return "direction byte, " + code + ", with no power byte before it";
     case EventKind::stray:
@@ -36,12 +39,42 @@ std::string what(const Event& e) {
   return "stray byte, fits no frame";
 }
 
+// "1 stray byte", "2 stray bytes"
+std::string count(std::uint64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+std::string number(double value, const char* format) {
+  char text[32];
+  (void)std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+// Bytes a second from the first byte's arrival to the last's, 0 while that says nothing.
+double byteRate(const Tally& t) {
+  const double span = t.lastByteAt - t.firstByteAt;
+  return t.bytes >= 2 && span > 0 ? static_cast<double>(t.bytes - 1) / span : 0;
+}
+
+std::string pacing(const Tally& t) {
+  if (!t.paced) return "no (--pace holds the program to the line's rate)";
+  return number(byteTime(t.line) * 1000, "%.3f") + " ms a byte at " +
+         std::to_string(t.line.baud == 0 ? unsetRateBaud : t.line.baud) + " baud" +
+         (t.line.baud == 0 ? " (no rate set)" : "") + "; at most " +
+         count(t.mostWaiting, "byte", "bytes") + " waited for the wire";
+}
+
 }  // namespace
 
 std::uint64_t Tally::allFrames() const {
   std::uint64_t n = 0;
   for (std::uint64_t f : frames) n += f;
   return n;
+}
+
+Report::Report(std::FILE* out, const LineSettings& line, bool paced) : out_(out) {
+  tally_.line = line;
+  tally_.paced = paced;
 }
 
 void Report::tell(double at, const std::string& bytes, const std::string& text) {
@@ -63,7 +96,30 @@ void Report::settings(const LineSettings& s, double at) {
   run_ = run;
 }
 
+void Report::arrived(std::uint8_t byte, double at) {
+  if (tally_.bytes++ == 0) tally_.firstByteAt = at;
+  tally_.lastByteAt = at;
+  decoder_.feed(byte, [&](const Event& e) { event(e, at); });
+}
+
+void Report::quiet(double at) {
+  decoder_.finish([&](const Event& e) { event(e, at); });
+  if (holding_) tellEvent(held_, heldAt_, false);
+  holding_ = false;
+}
+
 void Report::event(const Event& e, double at) {
+  if (holding_) tellEvent(held_, heldAt_, e.kind == EventKind::stop);
+  holding_ = e.kind == EventKind::lonePower;
+  if (!holding_) {
+    tellEvent(e, at, false);
+    return;
+  }
+  held_ = e;
+  heldAt_ = at;
+}
+
+void Report::tellEvent(const Event& e, double at, bool cutOff) {
   switch (e.kind) {
     case EventKind::frame:
       ++tally_.frames[e.code()];
@@ -72,23 +128,26 @@ void Report::event(const Event& e, double at) {
       ++tally_.stops;
       break;
     case EventKind::lonePower:
-      ++tally_.lonePowerBytes;
+      ++(cutOff ? tally_.cutOff : tally_.lonePowerBytes);
       break;
     case EventKind::loneDirection:
     case EventKind::stray:
       ++tally_.strayBytes;
       break;
   }
-  if (run_ > 0 && e.sameAs(last_) && e.kind != EventKind::stop) {
+  // Stops and the frames they cut off are each told, so that every stop can be seen.
+  if (run_ > 0 && e.sameAs(last_) && e.kind != EventKind::stop && !cutOff) {
     ++run_;
     return;
   }
-  tell(at, hex(e), what(e));
+  tell(at, hex(e), what(e, cutOff));
   last_ = e;
-  run_ = 1;
+  run_ = cutOff ? 0 : 1;
 }
 
-void Report::end(double at, int exitStatus) {
+void Report::end(double at, int exitStatus, std::uint64_t mostWaiting) {
+  tally_.duration = at;
+  tally_.mostWaiting = mostWaiting;
   tell(at, "end", "exit status " + std::to_string(exitStatus));
   const Tally& t = tally_;
   std::string frames;
@@ -97,32 +156,51 @@ void Report::end(double at, int exitStatus) {
     frames += "code " + std::to_string(code) + ": " + std::to_string(t.frames[code]) + ", ";
   }
   const double perSecond = at > 0 ? static_cast<double>(t.allFrames()) / at : 0;
+  const double bytesPerSecond = byteRate(t);
+  const std::string bytes =
+      std::to_string(t.bytes) +
+      (bytesPerSecond > 0 ? ", " + number(bytesPerSecond, "%.0f") + " a second from first to last"
+                          : "");
   (void)std::fprintf(
       out_,
       "summary\n"
       "  duration     %.3f s\n"
-      "  bytes        %llu\n"
+      "  bytes        %s\n"
       "  frames       %s%llu in all, %.0f a second\n"
       "  stops        %llu\n"
-      "  anomalies    %llu lone power bytes, %llu stray bytes\n"
+      "  cut off      %s (power byte, then a stop)\n"
+      "  anomalies    %s, %s\n"
       "  line         %s\n"
+      "  paced        %s\n"
       "  exit status  %d\n",
-      at, static_cast<unsigned long long>(t.bytes), frames.c_str(),
-      static_cast<unsigned long long>(t.allFrames()), perSecond,
-      static_cast<unsigned long long>(t.stops), static_cast<unsigned long long>(t.lonePowerBytes),
-      static_cast<unsigned long long>(t.strayBytes), describe(t.line).c_str(), exitStatus);
+      at, bytes.c_str(), frames.c_str(), static_cast<unsigned long long>(t.allFrames()), perSecond,
+      static_cast<unsigned long long>(t.stops), count(t.cutOff, "frame", "frames").c_str(),
+      count(t.lonePowerBytes, "lone power byte", "lone power bytes").c_str(),
+      count(t.strayBytes, "stray byte", "stray bytes").c_str(), describe(t.line).c_str(),
+      pacing(t).c_str(), exitStatus);
 }
 
 std::string summaryJson(const Tally& t, int exitStatus) {
+  const auto orNull = [](bool known, const std::string& value) {
+    return known ? value : std::string("null");
+  };
   std::string json = "{\"bytes\": " + std::to_string(t.bytes) + ", \"frames\": {";
   for (int code = 1; code <= FrameDecoder::lastCode; ++code) {
     json +=
         (code > 1 ? ", \"" : "\"") + std::to_string(code) + "\": " + std::to_string(t.frames[code]);
   }
+  const double perSecond = t.duration > 0 ? static_cast<double>(t.allFrames()) / t.duration : 0;
   json += "}, \"stops\": " + std::to_string(t.stops) +
+          ", \"frames_cut_off\": " + std::to_string(t.cutOff) +
           ", \"lone_power_bytes\": " + std::to_string(t.lonePowerBytes) +
           ", \"stray_bytes\": " + std::to_string(t.strayBytes) +
-          ", \"baud\": " + (t.line.baud == 0 ? std::string("null") : std::to_string(t.line.baud)) +
+          ", \"baud\": " + orNull(t.line.baud != 0, std::to_string(t.line.baud)) +
+          ", \"duration\": " + number(t.duration, "%.6f") +
+          ", \"frames_per_second\": " + number(perSecond, "%.1f") +
+          ", \"first_byte_at\": " + orNull(t.bytes > 0, number(t.firstByteAt, "%.6f")) +
+          ", \"last_byte_at\": " + orNull(t.bytes > 0, number(t.lastByteAt, "%.6f")) +
+          ", \"paced\": " + (t.paced ? "true" : "false") +
+          ", \"most_bytes_waiting\": " + orNull(t.paced, std::to_string(t.mostWaiting)) +
           ", \"exit_status\": " + std::to_string(exitStatus) + "}\n";
   return json;
 }

@@ -8,41 +8,56 @@
 
 #include "frame_decoder.h"
 #include "line_settings.h"
+#include "receiver.h"
 
 namespace board {
 
 struct Tally {
   std::uint64_t bytes = 0;
+  double firstByteAt = -1;  // when the first and the last byte arrived; -1 before any
+  double lastByteAt = -1;
   std::uint64_t frames[FrameDecoder::lastCode + 1] = {};  // by direction code; [0] unused
   std::uint64_t stops = 0;
+  std::uint64_t cutOff = 0;  // frames whose power byte came and then, at once, a stop
   std::uint64_t lonePowerBytes = 0;
   std::uint64_t strayBytes = 0;  // bytes that fit no frame, lone direction bytes among them
   LineSettings line;
+  bool paced = false;
+  std::uint64_t mostWaiting = 0;  // of a paced line: the most bytes that waited for the wire
+  double duration = 0;
 
   std::uint64_t allFrames() const;
 };
 
-class Report {
+// Tells each event as it comes unless it repeats the one before; a run's length is told when it
+// ends.
+class Report final : public Receiver {
  public:
   // `line` holds the settings before the program starts; only changes are told.
-  Report(std::FILE* out, const LineSettings& line) : out_(out) { tally_.line = line; }
+  Report(std::FILE* out, const LineSettings& line, bool paced);
 
-  void received(std::uint64_t bytes) { tally_.bytes += bytes; }
-  void settings(const LineSettings& s, double at);
-  // Tells an event unless it repeats the one before; a run's length is told when it ends.
-  void event(const Event& e, double at);
+  void settings(const LineSettings& s, double at) override;
+  void arrived(std::uint8_t byte, double at) override;
+  void quiet(double at) override;
   // Tells how the program ended and the summary.
-  void end(double at, int exitStatus);
+  void end(double at, int exitStatus, std::uint64_t mostWaiting);
 
   const Tally& tally() const { return tally_; }
 
  private:
+  void event(const Event& e, double at);
+  void tellEvent(const Event& e, double at, bool cutOff);
   void tell(double at, const std::string& bytes, const std::string& text);
 
   std::FILE* out_;
   Tally tally_;
+  FrameDecoder decoder_;
   Event last_{};
   std::uint64_t run_ = 0;  // how many times in a row last_ came
+  // A lone power byte is told once the next event shows whether a stop cut its frame off.
+  bool holding_ = false;
+  Event held_{};
+  double heldAt_ = 0;
 };
 
 // The summary as one JSON object.

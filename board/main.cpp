@@ -22,6 +22,22 @@ namespace {
 constexpr int refused = 2;
 constexpr int cannotRun = 127;
 
+constexpr const char* help =
+    "Runs COMMAND with a pseudo-terminal as its board and tells on standard error what reaches\n"
+    "the board: the line's settings, each change of frame, stops, anomalies and a summary.\n"
+    "\n"
+    "  --device PATH  the board's node that COMMAND opens (default /dev/ttyUSB0)\n"
+    "  --pace         carry bytes at the rate COMMAND set on the line (9600 baud while it has\n"
+    "                 set none) and hold its writes while a byte waits, as a real UART does\n"
+    "  --raw FILE     write every byte received to FILE\n"
+    "  --json FILE    write the summary to FILE as one JSON object\n"
+    "  --help, -h     show this help and exit\n"
+    "  --version      show the version and exit\n"
+    "\n"
+    "FILE - is standard output; COMMAND's own standard output then goes to standard error.\n"
+    "The exit status is COMMAND's, 128 + the signal that ended it, 127 when it cannot be run,\n"
+    "or 2 when virtual-board refuses or cannot write --raw or --json.\n";
+
 int refuse(const std::string& why) {
   (void)std::fprintf(stderr, "virtual-board: %s\n", why.c_str());
   return refused;
@@ -30,7 +46,9 @@ int refuse(const std::string& why) {
 // Opens an output file before anything starts, so that one that can't be written is refused.
 bool openOutput(const std::string& path, const char* option, int& fd, std::string& why) {
   if (path.empty()) return true;
-  fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  fd = path == board::standardOutput
+           ? fcntl(1, F_DUPFD_CLOEXEC, 3)
+           : open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0)
     why = std::string("cannot write ") + option + " " + path + ": " +
           std::generic_category().message(errno);
@@ -47,11 +65,12 @@ void clearRate(int slave) {
 }
 
 // As a shell does: interrupts and stops from the terminal are the program's alone, and writing
-// to the terminal from the background is fine. The program gets the dispositions we were given.
-void ignoreTerminalSignals(board::Launch& how) {
+// to the terminal from the background is fine. A reader of --raw or --json that goes away costs
+// that output, not the run. The program gets the dispositions we were given.
+void ignoreSignals(board::Launch& how) {
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
-  for (int sig : {SIGINT, SIGQUIT, SIGTSTP, SIGTTOU}) {
+  for (int sig : {SIGINT, SIGQUIT, SIGTSTP, SIGTTOU, SIGPIPE}) {
     struct sigaction old {};
     sigaction(sig, &ignore, &old);
     how.signals.emplace_back(sig, old);
@@ -87,10 +106,11 @@ int main(int argc, char** argv) {
   std::string why;
   if (!board::parseOptions({argv + 1, argv + argc}, options, why)) return refuse(why);
   if (options.help) {
-    std::printf(
-        "%s\nRuns COMMAND with a pseudo-terminal as the board at --device (default "
-        "/dev/ttyUSB0) and tells on standard error what reaches it.\n",
-        board::usage);
+    std::printf("%s\n       virtual-board --help | --version\n%s", board::usage, help);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("virtual-board %s\n", VIRTUAL_BOARD_VERSION);
     return 0;
   }
   int raw = -1;
@@ -110,14 +130,17 @@ int main(int argc, char** argv) {
   how.device = options.device;
   how.slavePath = line.slavePath;
   how.in = 0;
+  // Standard output that carries --raw or --json is theirs alone.
+  if (options.raw == board::standardOutput || options.json == board::standardOutput) how.out = 2;
   how.foreground = isatty(0) == 1 && tcgetpgrp(0) == getpgrp();
   how.ownGroup = how.foreground;
-  ignoreTerminalSignals(how);
+  ignoreSignals(how);
   board::Watch watch{};
   watch.signals = watchSignals(how);
   watch.master = line.master;
   watch.foreground = how.foreground;
   watch.raw = raw;
+  if (options.pace) watch.paceSlave = line.slave;
   watch.start = std::chrono::steady_clock::now();
   const board::Launched started = board::launch(how);
   if (started.failure == board::Launched::Failure::sandbox) {
@@ -128,12 +151,13 @@ int main(int argc, char** argv) {
     (void)std::fprintf(stderr, "virtual-board: cannot run %s\n", started.why.c_str());
     return cannotRun;
   }
-  (void)std::fprintf(stderr, "virtual-board: %s is a pseudo-terminal; what reaches it follows\n",
-                     options.device.c_str());
+  (void)std::fprintf(stderr, "virtual-board: %s is a pseudo-terminal%s; what reaches it follows\n",
+                     options.device.c_str(), options.pace ? " paced at the line's rate" : "");
   watch.pid = started.pid;
-  board::Report report(stderr, board::settingsOf(before));
-  const int status = exitStatusOf(board::watchUntilEnd(watch, report));
-  report.end(watch.endedAt, status);
+  const board::LineSettings atStart = board::settingsOf(before);
+  board::Report report(stderr, atStart, options.pace);
+  const int status = exitStatusOf(board::watchUntilEnd(watch, atStart, report));
+  report.end(watch.endedAt, status, watch.mostWaiting);
   bool written = writeJson(options.json, json, board::summaryJson(report.tally(), status));
   if (watch.rawFailed || (raw >= 0 && close(raw) != 0)) {
     (void)std::fprintf(stderr, "virtual-board: writing --raw %s failed\n", options.raw.c_str());

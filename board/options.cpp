@@ -49,9 +49,13 @@ bool parseOptions(const std::vector<std::string>& args, Options& options, std::s
       ++i;
       break;
     }
-    if (arg == "-h" || arg == "--help") {
-      options.help = true;
+    if (arg == "-h" || arg == "--help" || arg == "--version") {
+      (arg == "--version" ? options.version : options.help) = true;
       return true;
+    }
+    if (arg == "--pace") {
+      options.pace = true;
+      continue;
     }
     if (arg.empty() || arg[0] != '-') break;
     const size_t equals = arg.find('=');
@@ -77,6 +81,10 @@ bool parseOptions(const std::vector<std::string>& args, Options& options, std::s
   options.command.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
   if (options.command.empty()) {
     why = std::string("no COMMAND given; ") + usage;
+    return false;
+  }
+  if (options.raw == standardOutput && options.json == standardOutput) {
+    why = "--raw and --json cannot both go to standard output (-); give one of them a file";
     return false;
   }
   why = deviceProblem(options.device);

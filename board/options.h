@@ -7,14 +7,20 @@
 namespace board {
 
 inline constexpr const char* usage =
-    "usage: virtual-board [--device PATH] [--raw FILE] [--json FILE] [--] COMMAND [ARG...]";
+    "usage: virtual-board [--device PATH] [--pace] [--raw FILE] [--json FILE] [--] COMMAND "
+    "[ARG...]";
+
+// The name that sends --raw or --json to standard output.
+inline constexpr const char* standardOutput = "-";
 
 struct Options {
   std::string device = "/dev/ttyUSB0";
+  bool pace = false;
   std::string raw;   // empty: none
   std::string json;  // empty: none
   std::vector<std::string> command;
   bool help = false;
+  bool version = false;
 };
 
 // Reads the arguments after the program's name; returns false with one line in `why` when they

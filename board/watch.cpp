@@ -6,12 +6,19 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
+#include <ctime>
+
+#include "line_pace.h"
 
 namespace board {
 namespace {
+
+constexpr double idlePoll = 0.1;  // seconds between looks at the program and the settings
 
 bool writeAll(int fd, const unsigned char* p, size_t n) {
   while (n > 0) {
@@ -26,7 +33,8 @@ bool writeAll(int fd, const unsigned char* p, size_t n) {
 
 class LineReader {
  public:
-  LineReader(Watch& w, Report& report) : w_(w), report_(report) {}
+  LineReader(Watch& w, const LineSettings& before, Receiver& board)
+      : w_(w), board_(board), settings_(before) {}
 
   double now() const {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - w_.start).count();
@@ -34,11 +42,16 @@ class LineReader {
 
   void checkSettings() {
     termios t{};
-    if (tcgetattr(w_.master, &t) == 0) report_.settings(settingsOf(t), now());
+    if (tcgetattr(w_.master, &t) != 0) return;
+    settings_ = settingsOf(t);
+    board_.settings(settings_, now());
   }
 
   // Reads what the line holds, at most `reads` chunks; returns whether it is empty now.
   bool read(int reads) {
+    // The program's writes wait while the bytes in hand are timed; stopped output holds a writer
+    // in write(), as a full UART does, and neither its opens nor its settings restart it.
+    if (w_.paceSlave >= 0 && !held_) held_ = tcflow(w_.paceSlave, TCOOFF) == 0;
     for (int i = 0; i < reads; ++i) {
       const ssize_t n = ::read(w_.master, chunk_, sizeof chunk_);
       if (n <= 0) return true;
@@ -46,23 +59,41 @@ class LineReader {
       checkSettings();
       const auto size = static_cast<size_t>(n);
       if (w_.raw >= 0 && !w_.rawFailed) w_.rawFailed = !writeAll(w_.raw, chunk_, size);
-      report_.received(size);
-      const double at = now();
-      decoder_.feed(chunk_, static_cast<std::uint32_t>(size),
-                    [&](const Event& e) { report_.event(e, at); });
+      const double seen = now();
+      if (w_.paceSlave < 0) {
+        for (size_t b = 0; b < size; ++b) board_.arrived(chunk_[b], seen);
+        continue;
+      }
+      const double time = byteTime(settings_);
+      for (size_t b = 0; b < size; ++b) board_.arrived(chunk_[b], line_.send(seen, time));
+      w_.mostWaiting = std::max(w_.mostWaiting, line_.waiting(seen, time));
     }
     return false;
   }
 
+  // Lets the program write again once no byte waits for the wire; returns how long to wait before
+  // looking again, in seconds.
+  double release() {
+    if (!held_) return idlePoll;
+    const double left = line_.heldUntil() - now();
+    if (left > 0) return std::min(left, idlePoll);
+    held_ = tcflow(w_.paceSlave, TCOON) != 0;
+    return idlePoll;
+  }
+
   void finish() {
-    const double at = now();
-    decoder_.finish([&](const Event& e) { report_.event(e, at); });
+    const double at = std::max(now(), line_.heldUntil());
+    board_.quiet(at);
+    if (held_) tcflow(w_.paceSlave, TCOON);  // whatever still holds the line is not stuck on it
+    held_ = false;
   }
 
  private:
   Watch& w_;
-  Report& report_;
-  FrameDecoder decoder_;
+  Receiver& board_;
+  LineSettings settings_;
+  Transmitter line_;
+  bool held_ = false;
   static unsigned char chunk_[1 << 16];
 };
 
@@ -85,15 +116,23 @@ void passOnSignals(const Watch& w) {
   }
 }
 
+timespec span(double seconds) {
+  const double whole = std::floor(seconds);
+  return {static_cast<time_t>(whole), static_cast<long>((seconds - whole) * 1e9)};
+}
+
 }  // namespace
 
-int watchUntilEnd(Watch& w, Report& report) {
-  LineReader line(w, report);
+int watchUntilEnd(Watch& w, const LineSettings& before, Receiver& board) {
+  LineReader line(w, before, board);
   int status = 0;
+  double wait = idlePoll;
   for (;;) {
     pollfd fds[2] = {{w.master, POLLIN, 0}, {w.signals, POLLIN, 0}};
-    poll(fds, 2, 100);
+    const timespec timeout = span(wait);
+    ppoll(fds, 2, &timeout, nullptr);
     if ((fds[0].revents & POLLIN) != 0) line.read(16);
+    wait = line.release();
     line.checkSettings();
     if ((fds[1].revents & POLLIN) != 0) passOnSignals(w);
     const pid_t ended = waitpid(w.pid, &status, WNOHANG | (w.foreground ? WUNTRACED : 0));

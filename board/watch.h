@@ -1,12 +1,16 @@
 // Watches the board's line while the program runs: reads every byte the program sends as soon as
-// it comes, so the program never waits on a full terminal, and tells what it sees.
+// it comes, and hands each to the board's side with the time it arrived there. Unpaced, a byte
+// arrives when it is read, and the program never waits on a full terminal. Paced, the line carries
+// bytes at the rate the program set, and holds the program's writes while a byte waits for the
+// wire, as a UART does.
 #pragma once
 
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 
-#include "board_report.h"
+#include "receiver.h"
 
 namespace board {
 
@@ -16,14 +20,16 @@ struct Watch {
   int signals;      // a signalfd for SIGCHLD, SIGTERM and SIGHUP
   bool foreground;  // the program's group has the terminal on descriptor 0
   std::chrono::steady_clock::time_point start;  // when the program was started
+  int paceSlave = -1;      // the line's slave side, to hold the program's writes on; -1: unpaced
   int raw = -1;            // where every byte received goes as it is; -1 for nowhere
   bool rawFailed = false;  // set when writing there failed
   double endedAt = 0;      // seconds from start to the program's end
+  std::uint64_t mostWaiting = 0;  // paced: the most bytes that waited for the wire at once
 };
 
 // Returns once the program has ended and the line holds no byte more; gives the program's wait
 // status. SIGTERM and SIGHUP are passed on to the program; when the program is stopped from the
 // terminal, virtual-board stops too and gives it the terminal back when it is continued.
-int watchUntilEnd(Watch& w, Report& report);
+int watchUntilEnd(Watch& w, const LineSettings& before, Receiver& board);
 
 }  // namespace board

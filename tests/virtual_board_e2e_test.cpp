@@ -1,6 +1,7 @@
 // virtual-board run as a user runs it, on the built programs and the example position files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -14,11 +15,34 @@ namespace {
 // Built with wiringPi, the stop sequence's NUL byte never reaches the line.
 const std::string stopSequence = LINE_CARRIES_NUL ? std::string("\x00\x80", 2) : "\x80";
 
-// A number from the summary's JSON object; every key in it is unique, those in "frames" too.
-long long jsonNumber(const std::string& json, const std::string& key) {
+// A number from the summary's JSON object, -1 for null or no such key; every key in it is
+// unique, those in "frames" too.
+double jsonValue(const std::string& json, const std::string& key) {
   const size_t at = json.find("\"" + key + "\": ");
-  if (at == std::string::npos) return -1;
-  return std::stoll(json.substr(at + key.size() + 4));
+  if (at == std::string::npos || json.compare(at + key.size() + 4, 4, "null") == 0) return -1;
+  return std::stod(json.substr(at + key.size() + 4));
+}
+
+long long jsonNumber(const std::string& json, const std::string& key) {
+  return static_cast<long long>(jsonValue(json, key));
+}
+
+// Seconds a byte takes on a 9600 baud 8N1 line: start bit, 8 data bits, stop bit.
+constexpr double byteTime = 10.0 / 9600;
+// The summary's times have six decimals.
+constexpr double rounding = 2e-6;
+
+// What any paced line shows: the board got the bytes no faster than the line carries them, and
+// the program's time matches its bytes but for those that came after the line's last release,
+// which all wait at once, save one on the wire and one that came in late.
+void expectPaced(const std::string& json) {
+  const double bytes = jsonValue(json, "bytes");
+  const double waiting = jsonValue(json, "most_bytes_waiting");
+  EXPECT_GE(jsonValue(json, "last_byte_at") - jsonValue(json, "first_byte_at"),
+            (bytes - 1) * byteTime - rounding)
+      << json;
+  EXPECT_GE(waiting, 0) << json;
+  EXPECT_GE(jsonValue(json, "duration"), (bytes - waiting - 3) * byteTime - rounding) << json;
 }
 
 struct Watched {
@@ -30,42 +54,66 @@ struct Watched {
   std::function<void(const ToolRun&, const std::string& line, const std::string& json)> check;
 };
 
+// Echoes from many passes show that the first has ended and the handlers are in place. (The
+// signal mask in /proc would not tell: under an emulator it shows the emulator's.)
+std::function<bool(const ToolRun&)> steerEchoed(size_t passes) {
+  return [passes](const ToolRun& run) {
+    return run.err().find("frame, code 4 goal right, power 50") != std::string::npos &&
+           countOf(run.out(), "nap = 4, pwr = 50") >= passes;
+  };
+}
+
+std::function<bool(const ToolRun&)> lineCarried(size_t bytes) {
+  return [bytes](const ToolRun& run) { return run.file("line.bin").size() >= bytes; };
+}
+
+void checkSteer(const ToolRun& run, const std::string& line, const std::string& json) {
+  // Whole frames, perhaps the power byte of one the stop cut off, then the stop.
+  const auto frames = static_cast<size_t>(jsonNumber(json, "4"));
+  const bool cutOff = jsonNumber(json, "frames_cut_off") == 1;
+  EXPECT_EQ(line, repeat("\x32\x84", frames) + (cutOff ? "\x32" : "") + stopSequence);
+  EXPECT_EQ(jsonNumber(json, "stops"), 1);
+  EXPECT_EQ(jsonNumber(json, "lone_power_bytes"), 0);
+  EXPECT_NE(run.err().find(cutOff ? "cut off      1 frame (" : "cut off      0 frames ("),
+            std::string::npos);
+  EXPECT_NE(run.err().find(LINE_CARRIES_NUL ? "00 80  stop" : "80     stop"), std::string::npos);
+  // The interrupted pass echoes nothing, even when its frame went out whole.
+  const size_t echoes = countOf(run.out(), "nap = 4, pwr = 50");
+  EXPECT_TRUE(frames == echoes || frames == echoes + 1) << frames << " for " << echoes;
+  EXPECT_TRUE(endsWith(run.out(), farewell));
+  // Held, steer runs ahead by what slips past the line before virtual-board stops it again, on a
+  // busy machine a scheduler's slice of passes, some dozens of bytes. Not held, it would outrun
+  // a 9600 baud line thirtyfold and leave nearly all its bytes waiting.
+  if (json.find("\"paced\": true") != std::string::npos) {
+    EXPECT_LT(jsonValue(json, "most_bytes_waiting"), jsonValue(json, "bytes") / 3) << json;
+  }
+}
+
+void checkLinkProbe(const ToolRun& run, const std::string& line, const std::string& json) {
+  // Test bytes only, each a power byte without a direction byte.
+  EXPECT_EQ(line, std::string(line.size(), '\x01'));
+  EXPECT_EQ(jsonNumber(json, "lone_power_bytes"), jsonNumber(json, "bytes"));
+  EXPECT_EQ(jsonNumber(json, "stops"), 0);
+  EXPECT_EQ(jsonNumber(json, "frames_cut_off"), 0);
+  EXPECT_NE(run.err().find("01     power 1 whose direction byte never came"), std::string::npos);
+  EXPECT_EQ(run.out(), "");
+}
+
+const std::vector<std::string> ttyACM0 = {"--device", "/dev/ttyACM0"};
+
+// Paced, steer runs for some 800 bytes, so that those a busy machine lets slip past a held line
+// are few among them. The interrupt comes while the program is held.
 const Watched watched[] = {
-    {"SteerOnTheExamples",
-     {},
-     STEER_PROGRAM,
-     // Echoes from many passes show that the first has ended and the handlers are in place.
-     // (The signal mask in /proc would not tell: under an emulator it shows the emulator's.)
-     [](const ToolRun& run) {
-       return run.err().find("frame, code 4 goal right, power 50") != std::string::npos &&
-              countOf(run.out(), "nap = 4, pwr = 50") >= 100;
-     },
-     0,
-     [](const ToolRun& run, const std::string& line, const std::string& json) {
-       // Whole frames, perhaps the power byte of an interrupted one, then the stop.
-       const auto frames = static_cast<size_t>(jsonNumber(json, "4"));
-       const bool cutOff = jsonNumber(json, "lone_power_bytes") == 1;
-       EXPECT_EQ(line, repeat("\x32\x84", frames) + (cutOff ? "\x32" : "") + stopSequence);
-       EXPECT_EQ(jsonNumber(json, "stops"), 1);
-       EXPECT_NE(run.err().find(LINE_CARRIES_NUL ? "00 80  stop" : "80     stop"),
-                 std::string::npos);
-       // The interrupted pass echoes nothing, even when its frame went out whole.
-       const size_t echoes = countOf(run.out(), "nap = 4, pwr = 50");
-       EXPECT_TRUE(frames == echoes || frames == echoes + 1) << frames << " for " << echoes;
-       EXPECT_TRUE(endsWith(run.out(), farewell));
-     }},
-    {"LinkProbeOnTtyACM0",
-     {"--device", "/dev/ttyACM0"},
+    {"SteerOnTheExamples", {}, STEER_PROGRAM, steerEchoed(100), 0, checkSteer},
+    {"SteerPaced", {"--pace"}, STEER_PROGRAM, steerEchoed(400), 0, checkSteer},
+    {"LinkProbeOnTtyACM0", ttyACM0, LINKPROBE_PROGRAM, lineCarried(2), 128 + SIGINT,
+     checkLinkProbe},
+    {"LinkProbePaced",
+     {"--device", "/dev/ttyACM0", "--pace"},
      LINKPROBE_PROGRAM,
-     [](const ToolRun& run) { return run.err().find("never came") != std::string::npos; },
+     lineCarried(20),
      128 + SIGINT,
-     [](const ToolRun& run, const std::string& line, const std::string& json) {
-       // Test bytes only, each a power byte without a direction byte.
-       EXPECT_EQ(line, std::string(line.size(), '\x01'));
-       EXPECT_EQ(jsonNumber(json, "lone_power_bytes"), jsonNumber(json, "bytes"));
-       EXPECT_EQ(jsonNumber(json, "stops"), 0);
-       EXPECT_EQ(run.out(), "");
-     }},
+     checkLinkProbe},
 };
 
 void PrintTo(const Watched& c, std::ostream* out) { *out << c.name; }
@@ -95,6 +143,13 @@ TEST_P(WatchedProgram, IsReportedByteForByteAndEndsWithItsStatus) {
             std::string::npos);
   EXPECT_NE(run.err().find("exit status  " + std::to_string(c.status)), std::string::npos);
   c.check(run, line, json);
+  const bool paced = std::find(c.options.begin(), c.options.end(), "--pace") != c.options.end();
+  EXPECT_NE(json.find(paced ? "\"paced\": true" : "\"paced\": false"), std::string::npos) << json;
+  if (paced) {
+    expectPaced(json);
+  } else {
+    EXPECT_EQ(jsonValue(json, "most_bytes_waiting"), -1) << json;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(VirtualBoard, WatchedProgram, testing::ValuesIn(watched),
@@ -102,38 +157,112 @@ INSTANTIATE_TEST_SUITE_P(VirtualBoard, WatchedProgram, testing::ValuesIn(watched
                            return info.param.name;
                          });
 
-struct Refused {
+// A program that writes, without setting the line, a lone power byte, a frame, and a frame cut
+// off by a stop without its 00, then says so on its standard output.
+const std::string sent = "\x32\x32\x84\x32\x80";
+const std::vector<std::string> sender = {
+    "sh", "-c", "printf '\\062\\062\\204\\062\\200' > /dev/ttyUSB0; echo sent"};
+
+struct ToStandardOutput {
+  const char* name;
+  std::vector<std::string> options;
+  std::function<void(const std::string& out)> check;
+};
+
+const ToStandardOutput toStandardOutput[] = {
+    {"Raw", {"--raw", "-"}, [](const std::string& out) { EXPECT_EQ(out, sent); }},
+    // Paced at 9600 baud, as no rate was set: the bytes of the one write one byte time apart, all
+    // but the first waiting for the wire.
+    {"JsonPaced",
+     {"--json", "-", "--pace"},
+     [](const std::string& out) {
+       EXPECT_EQ(out.rfind("{\"bytes\": 5, \"frames\": {\"1\": 0, \"2\": 0, \"3\": 0, \"4\": 1, "
+                           "\"5\": 0}, \"stops\": 1, \"frames_cut_off\": 1, "
+                           "\"lone_power_bytes\": 1, \"stray_bytes\": 0, \"baud\": null, ",
+                           0),
+                 0U)
+           << out;
+       EXPECT_TRUE(
+           endsWith(out, ", \"paced\": true, \"most_bytes_waiting\": 4, \"exit_status\": 0}\n"))
+           << out;
+       EXPECT_NEAR(jsonValue(out, "last_byte_at") - jsonValue(out, "first_byte_at"), 4 * byteTime,
+                   rounding);
+     }},
+};
+
+void PrintTo(const ToStandardOutput& c, std::ostream* out) { *out << c.name; }
+
+class StandardOutput : public testing::TestWithParam<ToStandardOutput> {};
+
+TEST_P(StandardOutput, CarriesOnlyWhatWasAskedForAndTheProgramSpeaksOnStandardError) {
+  std::vector<std::string> args = GetParam().options;
+  args.insert(args.end(), sender.begin(), sender.end());
+  ToolRun run(args);
+  ASSERT_TRUE(run.start()) << run.error();
+  ASSERT_EQ(run.finish(), 0) << run.error() << run.err();
+  EXPECT_EQ(countOf(run.err(), "sent\n"), 1U) << run.err();
+  for (const char* told :
+       {"32     power 50 whose direction byte never came\n",
+        "32 84  frame, code 4 goal right, power 50\n",
+        "32     power 50, its frame cut off by the stop\n", "80     stop, without its 00\n",
+        "cut off      1 frame (", "anomalies    1 lone power byte, 0 stray bytes\n"}) {
+    EXPECT_NE(run.err().find(told), std::string::npos) << told << " in " << run.err();
+  }
+  GetParam().check(run.out());
+  EXPECT_FALSE(std::filesystem::exists(run.dir() + "/-"));
+}
+
+INSTANTIATE_TEST_SUITE_P(VirtualBoard, StandardOutput, testing::ValuesIn(toStandardOutput),
+                         [](const testing::TestParamInfo<ToStandardOutput>& info) {
+                           return info.param.name;
+                         });
+
+struct Invocation {
   const char* name;
   std::vector<std::string> args;
   int status;
+  std::string out;  // what standard output begins with; refusals say why on standard error
 };
 
-const Refused refused[] = {
-    {"UnknownOption", {"--bogus", "touch", "started"}, 2},
-    {"NoCommand", {"--device", "/dev/ttyACM0"}, 2},
-    {"DeviceNotUnderDev", {"--device", "/tmp/ttyUSB0", "touch", "started"}, 2},
-    {"DeviceLeavingDev", {"--device", "/dev/../tmp/ttyUSB0", "touch", "started"}, 2},
-    {"DeviceTakenByTheSandbox", {"--device", "/dev/null", "touch", "started"}, 2},
-    {"UnwritableRaw", {"--raw", "no/such/folder", "touch", "started"}, 2},
-    {"UnwritableJson", {"--json", "no/such/folder", "touch", "started"}, 2},
-    {"CommandNotFound", {"--", "no-such-program-anywhere", "started"}, 127},
+const Invocation invocations[] = {
+    {"Help", {"--help", "touch", "started"}, 0, "usage: virtual-board [--device PATH] [--pace]"},
+    {"ShortHelp", {"-h"}, 0, "usage: virtual-board [--device PATH] [--pace]"},
+    // The project's version.
+    {"Version", {"--version", "--", "touch", "started"}, 0, "virtual-board " STEER_VERSION "\n"},
+    {"UnknownOption", {"--bogus", "touch", "started"}, 2, ""},
+    {"PaceWithAValue", {"--pace=1", "touch", "started"}, 2, ""},
+    {"NoCommand", {"--device", "/dev/ttyACM0"}, 2, ""},
+    {"DeviceNotUnderDev", {"--device", "/tmp/ttyUSB0", "touch", "started"}, 2, ""},
+    {"DeviceLeavingDev", {"--device", "/dev/../tmp/ttyUSB0", "touch", "started"}, 2, ""},
+    {"DeviceTakenByTheSandbox", {"--device", "/dev/null", "touch", "started"}, 2, ""},
+    {"UnwritableRaw", {"--raw", "no/such/folder", "touch", "started"}, 2, ""},
+    {"UnwritableJson", {"--json", "no/such/folder", "touch", "started"}, 2, ""},
+    {"RawAndJsonBothOnStandardOutput", {"--raw", "-", "--json=-", "touch", "started"}, 2, ""},
+    {"CommandNotFound", {"--", "no-such-program-anywhere", "started"}, 127, ""},
 };
 
-void PrintTo(const Refused& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const Invocation& c, std::ostream* out) { *out << c.name; }
 
-class RefusedCommandLine : public testing::TestWithParam<Refused> {};
+class CommandLine : public testing::TestWithParam<Invocation> {};
 
-TEST_P(RefusedCommandLine, SaysWhyInOneLineAndStartsNothing) {
-  ToolRun run(GetParam().args);
+TEST_P(CommandLine, AnswersOrSaysWhyInOneLineAndStartsNothing) {
+  const Invocation& c = GetParam();
+  ToolRun run(c.args);
   ASSERT_TRUE(run.start()) << run.error();
-  EXPECT_EQ(run.finish(), GetParam().status) << run.err();
-  EXPECT_EQ(countOf(run.err(), "\n"), 1U) << run.err();
-  EXPECT_EQ(run.err().rfind("virtual-board: ", 0), 0U) << run.err();
+  EXPECT_EQ(run.finish(), c.status) << run.err();
+  if (c.status == 0) {
+    EXPECT_EQ(run.out().rfind(c.out, 0), 0U) << run.out();
+    EXPECT_EQ(run.err(), "");
+  } else {
+    EXPECT_EQ(run.out(), "");
+    EXPECT_EQ(countOf(run.err(), "\n"), 1U) << run.err();
+    EXPECT_EQ(run.err().rfind("virtual-board: ", 0), 0U) << run.err();
+  }
   EXPECT_FALSE(std::filesystem::exists(run.dir() + "/started"));
 }
 
-INSTANTIATE_TEST_SUITE_P(VirtualBoard, RefusedCommandLine, testing::ValuesIn(refused),
-                         [](const testing::TestParamInfo<Refused>& info) {
+INSTANTIATE_TEST_SUITE_P(VirtualBoard, CommandLine, testing::ValuesIn(invocations),
+                         [](const testing::TestParamInfo<Invocation>& info) {
                            return info.param.name;
                          });
 

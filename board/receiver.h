@@ -1,0 +1,25 @@
+// What the board's side of the line is told, in order: the line's settings when they change, each
+// byte with the time its last bit arrived, and when no byte follows. Times are seconds since the
+// program started. The report is one receiver; a simulated board can be another.
+#pragma once
+
+#include <cstdint>
+
+#include "line_settings.h"
+
+namespace board {
+
+class Receiver {
+ public:
+  virtual void settings(const LineSettings& s, double at) = 0;
+  virtual void arrived(std::uint8_t byte, double at) = 0;
+  virtual void quiet(double at) = 0;
+
+ protected:
+  Receiver() = default;
+  Receiver(const Receiver&) = default;
+  Receiver& operator=(const Receiver&) = default;
+  ~Receiver() = default;
+};
+
+}  // namespace board
