@@ -7,7 +7,7 @@
 #
 # Usage: service_test.sh PACKAGE LINE-TAP README SOURCE...
 #   PACKAGE the .deb to test, made from the SOURCE files (it must not be older than any of them);
-#   README the one whose example producer unit runs.
+#   README the page whose example producer unit runs (docs/service.md).
 set -euo pipefail
 
 # The part that runs in the new namespaces: makes the system's root and becomes its systemd.
@@ -150,7 +150,7 @@ echo "booted ($state) in $((($(date +%s%N) - started) / 1000000)) ms"
 # The package, as on a robot. Triggers (man-db's index) would only cost seconds.
 cp "$package" "$root/tmp/steer.deb"
 in_system dpkg -i --no-triggers /tmp/steer.deb >/dev/null
-# The README's producer unit as it stands, with a producer that copies what a camera would see,
+# The documented producer unit as it stands, with a producer that copies what a camera would see,
 # each file renamed into place.
 awk 'found && /^```$/ { exit } found && on { print } found && /^```ini$/ { on = 1 }
   /producer\.service`:$/ { found = 1 }' "$readme" >"$root/etc/systemd/system/producer.service"
@@ -161,7 +161,7 @@ printf '%s\n' '#!/bin/sh' 'while :; do' '  cp /run/positions/b.txt b.new && mv b
   >"$root/usr/local/bin/my-producer"
 chmod 0755 "$root/usr/local/bin/my-producer"
 mkdir -m 0755 "$root/run/positions"
-cp "$(dirname "$readme")/examples/t.txt" "$root/run/positions/t.txt"
+cp "$(dirname "$readme")/../examples/t.txt" "$root/run/positions/t.txt"
 object_at "(320.0, 240.0)"
 
 # A pseudo-terminal shows what reaches the line, but systemd lets every unit open those; a node of
