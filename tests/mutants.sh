@@ -68,7 +68,7 @@ board/main.cpp @@ return 128 + WTERMSIG(status); @@ return WTERMSIG(status); @@ 
 board/board_report.cpp @@ std::string("null") @@ std::string("0") @@ a rate never set is 0, not null
 board/watch.cpp @@ while (!line.read(1 << 20)) { @@ while (false) { @@ what is still in flight when the program ends is not read
 board/options.cpp @@ part.empty() || part == "." || part == ".." @@ part.empty() || part == "." @@ a device path may climb out of /dev
-board/watch.cpp @@ held_ = tcflow(w_.paceSlave, TCOOFF) == 0; @@ held_ = true; @@ a paced line never holds the program's writes
+board/watch.cpp @@ held_ = flowOut(w_.paceSlave, TCOOFF); @@ held_ = true; @@ a paced line never holds the program's writes
 board/line_pace.cpp @@ lastStart_ = std::max(at, lastEnd_); @@ lastStart_ = at; @@ paced bytes overlap on the wire
 board/line_pace.cpp @@ const int bits = 1 + s.dataBits @@ const int bits = s.dataBits @@ a paced byte's start bit takes no time
 board/line_pace.cpp @@ s.baud == 0 ? unsetRateBaud : s.baud @@ s.baud == 0 ? 19200 : s.baud @@ a paced line without a rate runs at 19200 baud
