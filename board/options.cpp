@@ -39,6 +39,23 @@ std::string* valueOf(const std::string& name, Options& options) {
   return nullptr;
 }
 
+// What option `name` turns on; nullptr for an option that takes a value or that there is not.
+bool* flagOf(const std::string& name, Options& options) {
+  if (name == "--pace") return &options.pace;
+  if (name == "-h" || name == "--help") return &options.help;
+  if (name == "--version") return &options.version;
+  return nullptr;
+}
+
+// Why options read in full cannot be taken, or empty when they can.
+std::string problemWith(const Options& options) {
+  if (options.command.empty()) return std::string("no COMMAND given; ") + usage;
+  if (options.raw == standardOutput && options.json == standardOutput) {
+    return "--raw and --json cannot both go to standard output (-); give one of them a file";
+  }
+  return deviceProblem(options.device);
+}
+
 }  // namespace
 
 bool parseOptions(const std::vector<std::string>& args, Options& options, std::string& why) {
@@ -49,12 +66,9 @@ bool parseOptions(const std::vector<std::string>& args, Options& options, std::s
       ++i;
       break;
     }
-    if (arg == "-h" || arg == "--help" || arg == "--version") {
-      (arg == "--version" ? options.version : options.help) = true;
-      return true;
-    }
-    if (arg == "--pace") {
-      options.pace = true;
+    if (bool* const flag = flagOf(arg, options)) {
+      *flag = true;
+      if (options.help || options.version) return true;  // whatever else was given
       continue;
     }
     if (arg.empty() || arg[0] != '-') break;
@@ -79,15 +93,7 @@ bool parseOptions(const std::vector<std::string>& args, Options& options, std::s
     }
   }
   options.command.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
-  if (options.command.empty()) {
-    why = std::string("no COMMAND given; ") + usage;
-    return false;
-  }
-  if (options.raw == standardOutput && options.json == standardOutput) {
-    why = "--raw and --json cannot both go to standard output (-); give one of them a file";
-    return false;
-  }
-  why = deviceProblem(options.device);
+  why = problemWith(options);
   return why.empty();
 }
 

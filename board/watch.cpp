@@ -1,6 +1,7 @@
 #include "watch.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/signalfd.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -19,6 +20,9 @@ namespace board {
 namespace {
 
 constexpr double idlePoll = 0.1;  // seconds between looks at the program and the settings
+
+// tcflow(), as the one system call it is for output.
+bool flowOut(int fd, int action) { return ioctl(fd, TCXONC, action) == 0; }
 
 bool writeAll(int fd, const unsigned char* p, size_t n) {
   while (n > 0) {
@@ -51,7 +55,7 @@ class LineReader {
   bool read(int reads) {
     // The program's writes wait while the bytes in hand are timed; stopped output holds a writer
     // in write(), as a full UART does, and neither its opens nor its settings restart it.
-    if (w_.paceSlave >= 0 && !held_) held_ = tcflow(w_.paceSlave, TCOOFF) == 0;
+    if (w_.paceSlave >= 0 && !held_) held_ = flowOut(w_.paceSlave, TCOOFF);
     for (int i = 0; i < reads; ++i) {
       const ssize_t n = ::read(w_.master, chunk_, sizeof chunk_);
       if (n <= 0) return true;
@@ -77,14 +81,14 @@ class LineReader {
     if (!held_) return idlePoll;
     const double left = line_.heldUntil() - now();
     if (left > 0) return std::min(left, idlePoll);
-    held_ = tcflow(w_.paceSlave, TCOON) != 0;
+    held_ = !flowOut(w_.paceSlave, TCOON);
     return idlePoll;
   }
 
   void finish() {
     const double at = std::max(now(), line_.heldUntil());
     board_.quiet(at);
-    if (held_) tcflow(w_.paceSlave, TCOON);  // whatever still holds the line is not stuck on it
+    if (held_) flowOut(w_.paceSlave, TCOON);  // whatever still holds the line is not stuck on it
     held_ = false;
   }
 
