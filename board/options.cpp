@@ -36,6 +36,7 @@ std::string* valueOf(const std::string& name, Options& options) {
   if (name == "--device") return &options.device;
   if (name == "--raw") return &options.raw;
   if (name == "--json") return &options.json;
+  if (name == "--firmware") return &options.firmware;
   return nullptr;
 }
 
@@ -87,6 +88,8 @@ bool parseOptions(const std::vector<std::string>& args, Options& options, std::s
     why = "--raw and --json cannot both go to standard output (-); give one of them a file";
     return false;
   }
+  // A board's UART takes bytes at the line's rate: unpaced, they would queue by seconds.
+  if (!options.firmware.empty()) options.pace = true;
   why = deviceProblem(options.device);
   return why.empty();
 }

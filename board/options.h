@@ -7,8 +7,9 @@
 namespace board {
 
 inline constexpr const char* usage =
-    "usage: virtual-board [--device PATH] [--pace] [--raw FILE] [--json FILE] [--] COMMAND "
-    "[ARG...]";
+    "usage: virtual-board [--device PATH] [--pace] [--raw FILE] [--json FILE] [--firmware "
+    "FILE.elf] "
+    "[--] COMMAND [ARG...]";
 
 // The name that sends --raw or --json to standard output.
 inline constexpr const char* standardOutput = "-";
@@ -16,8 +17,9 @@ inline constexpr const char* standardOutput = "-";
 struct Options {
   std::string device = "/dev/ttyUSB0";
   bool pace = false;
-  std::string raw;   // empty: none
-  std::string json;  // empty: none
+  std::string raw;       // empty: none
+  std::string json;      // empty: none
+  std::string firmware;  // empty: no simulated board; else its image, and the line is paced
   std::vector<std::string> command;
   bool help = false;
   bool version = false;
