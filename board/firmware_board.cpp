@@ -13,6 +13,7 @@ using namespace std::chrono_literals;
 constexpr SimTime settleTime = 1ms;
 // The simulation runs ahead of the wall clock by at most a slice, and sleeps a slice when ahead.
 constexpr SimTime slice = 1ms;
+constexpr SimTime lookEvery = 50us;  // how often the motors are looked at
 // After the last byte, how long to wait for the firmware to turn the motors off by itself.
 constexpr double linger = 0.5;
 
@@ -129,20 +130,27 @@ void FirmwareBoard::feed() {
   }
 }
 
+// Runs in steps, looking at the motors after each: checking after every instruction would cost
+// more than the instructions themselves.
 void FirmwareBoard::runTo(SimTime target) {
-  const std::string before = told_;
-  const bool changed = sim_->runUntilMotorsChange(target);
-  const SimTime at = sim_->now();
-  // It runs whole instructions to the target; short of it by more than one, it stopped.
-  stopped_ = (!changed && at < target - 1us) || (changed && !sim_->runUntil(at + settleTime));
-  if (stopped_) {
-    (void)std::fprintf(out_, "%9.3fs  the firmware's processor stopped for good (a crash?)\n",
-                       seconds(sim_->now()));
-    return;
+  const boardsim::Motors before = sim_->motors();
+  bool changed = false;
+  // The simulation counts whole cycles: less than a microsecond short of the target is there.
+  while (!changed && target - sim_->now() >= 1us) {
+    if (!sim_->runUntil(std::min(target, sim_->now() + lookEvery))) {
+      stopped_ = true;
+      (void)std::fprintf(out_, "%9.3fs  the firmware's processor stopped for good (a crash?)\n",
+                         seconds(sim_->now()));
+      return;
+    }
+    changed = !(sim_->motors() == before);
   }
   if (!changed) return;
-  told_ = describeMotors(sim_->motors());
-  if (told_ == before) return;
+  const SimTime at = sim_->now();
+  stopped_ = !sim_->runUntil(at + settleTime);
+  const std::string state = describeMotors(sim_->motors());
+  if (state == told_) return;
+  told_ = state;
   (void)std::fprintf(out_, "%9.3fs  motors: %s\n", seconds(at), told_.c_str());
 }
 
