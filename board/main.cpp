@@ -172,7 +172,7 @@ int main(int argc, char** argv) {
   watch.master = line.master;
   watch.foreground = how.foreground;
   watch.raw = raw;
-  if (options.pace) watch.paceSlave = line.slave;
+  if (options.pace || !options.firmware.empty()) watch.paceSlave = line.slave;
   watch.start = std::chrono::steady_clock::now();
   const board::Launched started = board::launch(how);
   if (started.failure == board::Launched::Failure::sandbox) {
@@ -183,13 +183,13 @@ int main(int argc, char** argv) {
     (void)std::fprintf(stderr, "virtual-board: cannot run %s\n", started.why.c_str());
     return cannotRun;
   }
-  (void)std::fprintf(stderr,
-                     "virtual-board: %s is a pseudo-terminal%s; what reaches it follows%s\n",
-                     options.device.c_str(), options.pace ? " paced at the line's rate" : "",
-                     options.firmware.empty() ? "" : ", with the simulated board's motors");
+  (void)std::fprintf(
+      stderr, "virtual-board: %s is a pseudo-terminal%s; what reaches it follows%s\n",
+      options.device.c_str(), watch.paceSlave >= 0 ? " paced at the line's rate" : "",
+      options.firmware.empty() ? "" : ", with the simulated board's motors");
   watch.pid = started.pid;
   const board::LineSettings atStart = board::settingsOf(before);
-  board::Report report(stderr, atStart, options.pace);
+  board::Report report(stderr, atStart, watch.paceSlave >= 0);
 #ifdef VIRTUAL_BOARD_FIRMWARE
   if (firmware != nullptr) {
     firmware->start(watch.start);

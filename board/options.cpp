@@ -88,8 +88,6 @@ bool parseOptions(const std::vector<std::string>& args, Options& options, std::s
     why = "--raw and --json cannot both go to standard output (-); give one of them a file";
     return false;
   }
-  // A board's UART takes bytes at the line's rate: unpaced, they would queue by seconds.
-  if (!options.firmware.empty()) options.pace = true;
   why = deviceProblem(options.device);
   return why.empty();
 }

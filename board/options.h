@@ -26,7 +26,8 @@ struct Options {
 };
 
 // Reads the arguments after the program's name; returns false with one line in `why` when they
-// must be refused.
+// must be refused. --firmware implies --pace: a board's UART takes bytes no faster than the line
+// carries them, and unpaced they would queue for seconds.
 bool parseOptions(const std::vector<std::string>& args, Options& options, std::string& why);
 
 // Why `path` cannot be the board's node, or empty when it can: it must lie under /dev and not
