@@ -145,6 +145,11 @@ void Report::tellEvent(const Event& e, double at, bool cutOff) {
   run_ = cutOff ? 0 : 1;
 }
 
+void Report::simulated(const std::string& motors, const std::string& how) {
+  tally_.motors = motors;
+  tally_.simulation = how;
+}
+
 void Report::end(double at, int exitStatus, std::uint64_t mostWaiting) {
   tally_.duration = at;
   tally_.mostWaiting = mostWaiting;
@@ -178,6 +183,9 @@ void Report::end(double at, int exitStatus, std::uint64_t mostWaiting) {
       count(t.lonePowerBytes, "lone power byte", "lone power bytes").c_str(),
       count(t.strayBytes, "stray byte", "stray bytes").c_str(), describe(t.line).c_str(),
       pacing(t).c_str(), exitStatus);
+  if (!t.motors.empty()) {
+    (void)std::fprintf(out_, "  motors       %s\n", t.simulation.c_str());
+  }
 }
 
 std::string summaryJson(const Tally& t, int exitStatus) {
@@ -201,6 +209,7 @@ std::string summaryJson(const Tally& t, int exitStatus) {
           ", \"last_byte_at\": " + orNull(t.bytes > 0, number(t.lastByteAt, "%.6f")) +
           ", \"paced\": " + (t.paced ? "true" : "false") +
           ", \"most_bytes_waiting\": " + orNull(t.paced, std::to_string(t.mostWaiting)) +
+          ", \"motors\": " + orNull(!t.motors.empty(), "\"" + t.motors + "\"") +
           ", \"exit_status\": " + std::to_string(exitStatus) + "}\n";
   return json;
 }

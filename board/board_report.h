@@ -25,6 +25,8 @@ struct Tally {
   bool paced = false;
   std::uint64_t mostWaiting = 0;  // of a paced line: the most bytes that waited for the wire
   double duration = 0;
+  std::string motors;      // the simulated board's at the end; empty without one
+  std::string simulation;  // how closely the simulated board followed the line
 
   std::uint64_t allFrames() const;
 };
@@ -39,6 +41,8 @@ class Report final : public Receiver {
   void settings(const LineSettings& s, double at) override;
   void arrived(std::uint8_t byte, double at) override;
   void quiet(double at) override;
+  // What the simulated board's motors were at the end, for the summary.
+  void simulated(const std::string& motors, const std::string& how);
   // Tells how the program ended and the summary.
   void end(double at, int exitStatus, std::uint64_t mostWaiting);
 

@@ -13,6 +13,9 @@
 #include <system_error>
 
 #include "board_report.h"
+#ifdef VIRTUAL_BOARD_FIRMWARE
+#include "firmware_board.h"
+#endif
 #include "options.h"
 #include "runner.h"
 #include "watch.h"
@@ -31,6 +34,10 @@ constexpr const char* help =
     "                 set none) and hold its writes while a byte waits, as a real UART does\n"
     "  --raw FILE     write every byte received to FILE\n"
     "  --json FILE    write the summary to FILE as one JSON object\n"
+    "  --firmware FILE.elf\n"
+    "                 run FILE.elf, an ATmega328P board's firmware, in a simulator paced to the\n"
+    "                 wall clock, feed it the line's bytes and tell its motors as they change;\n"
+    "                 implies --pace\n"
     "  --help, -h     show this help and exit\n"
     "  --version      show the version and exit\n"
     "\n"
@@ -99,6 +106,18 @@ bool writeJson(const std::string& path, int fd, const std::string& json) {
   return false;
 }
 
+// The summary, and what --json and --raw need to end; the exit status.
+int endRun(const board::Options& options, board::Report& report, const board::Watch& watch,
+           int status, int raw, int json) {
+  report.end(watch.endedAt, status, watch.mostWaiting);
+  bool written = writeJson(options.json, json, board::summaryJson(report.tally(), status));
+  if (watch.rawFailed || (raw >= 0 && close(raw) != 0)) {
+    (void)std::fprintf(stderr, "virtual-board: writing --raw %s failed\n", options.raw.c_str());
+    written = false;
+  }
+  return written ? status : refused;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -113,6 +132,19 @@ int main(int argc, char** argv) {
     std::printf("virtual-board %s\n", VIRTUAL_BOARD_VERSION);
     return 0;
   }
+#ifdef VIRTUAL_BOARD_FIRMWARE
+  std::unique_ptr<board::FirmwareBoard> firmware;
+  if (!options.firmware.empty()) {
+    firmware = board::FirmwareBoard::load(options.firmware, stderr, why);
+    if (firmware == nullptr) return refuse("cannot run --firmware: " + why);
+  }
+#else
+  if (!options.firmware.empty()) {
+    return refuse(
+        "--firmware needs a virtual-board built where libsimavr is installed (Debian: "
+        "libsimavr-dev and libelf-dev); this one was built without it");
+  }
+#endif
   int raw = -1;
   int json = -1;
   if (!openOutput(options.raw, "--raw", raw, why) ||
@@ -140,7 +172,7 @@ int main(int argc, char** argv) {
   watch.master = line.master;
   watch.foreground = how.foreground;
   watch.raw = raw;
-  if (options.pace) watch.paceSlave = line.slave;
+  if (options.pace || !options.firmware.empty()) watch.paceSlave = line.slave;
   watch.start = std::chrono::steady_clock::now();
   const board::Launched started = board::launch(how);
   if (started.failure == board::Launched::Failure::sandbox) {
@@ -151,17 +183,23 @@ int main(int argc, char** argv) {
     (void)std::fprintf(stderr, "virtual-board: cannot run %s\n", started.why.c_str());
     return cannotRun;
   }
-  (void)std::fprintf(stderr, "virtual-board: %s is a pseudo-terminal%s; what reaches it follows\n",
-                     options.device.c_str(), options.pace ? " paced at the line's rate" : "");
+  (void)std::fprintf(
+      stderr, "virtual-board: %s is a pseudo-terminal%s; what reaches it follows%s\n",
+      options.device.c_str(), watch.paceSlave >= 0 ? " paced at the line's rate" : "",
+      options.firmware.empty() ? "" : ", with the simulated board's motors");
   watch.pid = started.pid;
   const board::LineSettings atStart = board::settingsOf(before);
-  board::Report report(stderr, atStart, options.pace);
-  const int status = exitStatusOf(board::watchUntilEnd(watch, atStart, report));
-  report.end(watch.endedAt, status, watch.mostWaiting);
-  bool written = writeJson(options.json, json, board::summaryJson(report.tally(), status));
-  if (watch.rawFailed || (raw >= 0 && close(raw) != 0)) {
-    (void)std::fprintf(stderr, "virtual-board: writing --raw %s failed\n", options.raw.c_str());
-    written = false;
+  board::Report report(stderr, atStart, watch.paceSlave >= 0);
+#ifdef VIRTUAL_BOARD_FIRMWARE
+  if (firmware != nullptr) {
+    firmware->start(watch.start);
+    board::BothReceivers both(report, *firmware);
+    const int status = exitStatusOf(board::watchUntilEnd(watch, atStart, both));
+    const std::string simulation = firmware->finish();
+    report.simulated(firmware->motors(), simulation);
+    return endRun(options, report, watch, status, raw, json);
   }
-  return written ? status : refused;
+#endif
+  const int status = exitStatusOf(board::watchUntilEnd(watch, atStart, report));
+  return endRun(options, report, watch, status, raw, json);
 }

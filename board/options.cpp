@@ -36,6 +36,7 @@ std::string* valueOf(const std::string& name, Options& options) {
   if (name == "--device") return &options.device;
   if (name == "--raw") return &options.raw;
   if (name == "--json") return &options.json;
+  if (name == "--firmware") return &options.firmware;
   return nullptr;
 }
 

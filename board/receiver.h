@@ -22,4 +22,26 @@ class Receiver {
   ~Receiver() = default;
 };
 
+// Hands everything to two receivers, in turn.
+class BothReceivers final : public Receiver {
+ public:
+  BothReceivers(Receiver& first, Receiver& second) : first_(first), second_(second) {}
+  void settings(const LineSettings& s, double at) override {
+    first_.settings(s, at);
+    second_.settings(s, at);
+  }
+  void arrived(std::uint8_t byte, double at) override {
+    first_.arrived(byte, at);
+    second_.arrived(byte, at);
+  }
+  void quiet(double at) override {
+    first_.quiet(at);
+    second_.quiet(at);
+  }
+
+ private:
+  Receiver& first_;
+  Receiver& second_;
+};
+
 }  // namespace board

@@ -178,8 +178,9 @@ const ToStandardOutput toStandardOutput[] = {
                            0),
                  0U)
            << out;
-       EXPECT_TRUE(
-           endsWith(out, ", \"paced\": true, \"most_bytes_waiting\": 4, \"exit_status\": 0}\n"))
+       EXPECT_TRUE(endsWith(
+           out,
+           ", \"paced\": true, \"most_bytes_waiting\": 4, \"motors\": null, \"exit_status\": 0}\n"))
            << out;
        EXPECT_NEAR(jsonValue(out, "last_byte_at") - jsonValue(out, "first_byte_at"), 4 * byteTime,
                    rounding);
@@ -233,6 +234,8 @@ const Invocation invocations[] = {
     {"DeviceTakenByTheSandbox", {"--device", "/dev/null", "touch", "started"}, 2, ""},
     {"UnwritableRaw", {"--raw", "no/such/folder", "touch", "started"}, 2, ""},
     {"UnwritableJson", {"--json", "no/such/folder", "touch", "started"}, 2, ""},
+    // Refused as no image where the simulator is built, and for want of it elsewhere.
+    {"FirmwareThatIsNoImage", {"--firmware", "t.txt", "touch", "started"}, 2, ""},
     {"RawAndJsonBothOnStandardOutput", {"--raw", "-", "--json=-", "touch", "started"}, 2, ""},
     {"CommandNotFound", {"--", "no-such-program-anywhere", "started"}, 127, ""},
 };
