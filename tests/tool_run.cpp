@@ -94,6 +94,10 @@ void ToolRun::interrupt() const {
   if (pid_ > 0 && status_ < 0) kill(-pid_, SIGINT);
 }
 
+void ToolRun::send(int sig) const {
+  if (pid_ > 0 && status_ < 0) kill(pid_, sig);
+}
+
 int ToolRun::finish(int seconds) {
   if (pid_ <= 0) return -1;
   collectUntil([] { return false; }, seconds);

@@ -25,6 +25,8 @@ class ToolRun {
 
   // Sends SIGINT to the tool's process group, as Ctrl-C on a terminal would.
   void interrupt() const;
+  // Sends `sig` to the tool alone, as kill(1) would.
+  void send(int sig) const;
 
   // Waits for the tool to end, collecting everything; returns its exit status, -1 if it did not
   // end in time.
