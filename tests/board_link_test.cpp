@@ -62,6 +62,21 @@ TEST_F(BoardLink, CommandGoesOutAsPowerThenDirectionEachInItsOwnCycle) {
   expectWholeCycles();
 }
 
+// A line whose room is gone between the wait for it and the write (its output stopped just
+// then) is waited on again, and the byte written once there is room.
+TEST_F(BoardLink, AWriteThatFindsNoRoomWaitsForRoomAgain) {
+  recording::roomGoneWrites = 2;
+  CaptureStdout();
+  CaptureStderr();
+  steer::toArduino(1, 50);
+  EXPECT_EQ(GetCapturedStderr(), "");
+  EXPECT_EQ(GetCapturedStdout(), "nap = 1, pwr = 50");
+  EXPECT_EQ(recording::bytes(), "\x32\x81");
+  std::string kinds;
+  for (const Call& c : recording::calls) kinds += "owcd"[c.kind];
+  EXPECT_EQ(kinds, "owwwcowc");
+}
+
 TEST_F(BoardLink, AlignedCommandCarriesItsOwnPowerNotTheProgramWideOne) {
   CaptureStdout();
   steer::toArduino(5, 100);
@@ -206,6 +221,7 @@ struct FailingLine {
   std::string told;    // standard error in all
   std::string line;    // what the board receives in all
   int status;
+  bool signalInTheWait = false;  // the interrupt ends the command byte's first wait for room
 };
 
 void PrintTo(const FailingLine& f, std::ostream* os) { *os << f.name; }
@@ -222,8 +238,15 @@ TEST_P(LineFailing, TellsTheOperatorOnceAndEndsWithItsStatus) {
     if ((c.kind == Call::Close || c.kind == Call::Open) && ++calls == 5) {
       recording::openError = f.openError;
       recording::writeError = f.writeError;
-      recording::room = [room = f.room] { return room; };
-      EXPECT_EQ(std::raise(SIGINT), 0);
+      recording::room = [f, waits = 0]() mutable {
+        if (!f.signalInTheWait) return f.room;
+        if (++waits > 1) return LineWait::ready;
+        EXPECT_EQ(std::raise(SIGINT), 0);
+        return f.room;
+      };
+      if (!f.signalInTheWait) {
+        EXPECT_EQ(std::raise(SIGINT), 0);
+      }
     }
   };
   CaptureStdout();
@@ -268,11 +291,16 @@ INSTANTIATE_TEST_SUITE_P(
                     "getting commands\n" +
                         missed + "it could not be opened" + mayDrive,
                     "\x32\x81", 1},
+        FailingLine{"NotPermitted", EPERM, 0, LineWait::ready, 0,
+                    "steer: cannot open /dev/ttyUSB0: permission denied; add yourself to the "
+                    "dialout group (sudo usermod -aG dialout $USER) and log in again\n" +
+                        missed + "permission denied" + mayDrive,
+                    "\x32\x81", 1},
         FailingLine{"CablePulled", 0, EIO, LineWait::ready, 0,
                     "steer: writing to /dev/ttyUSB0 failed: Input/output error; the board is "
                     "not getting commands\n" +
                         missed + "writing failed" + mayDrive,
-                    std::string("\x32\x81\x00\x80", 4), 1},
+                    "\x32\x81", 1},
         FailingLine{"LineTakesNothing", 0, 0, LineWait::timedOut, 0,
                     "steer: /dev/ttyUSB0 took no byte for 500 ms; gave it up; the board is not "
                     "getting commands\n" +
@@ -283,6 +311,15 @@ INSTANTIATE_TEST_SUITE_P(
                     "nothing until it is back\n" +
                         missed + "the device is gone" + mayDrive,
                     "\x32\x81", 1},
+        FailingLine{"AdapterGone", ENXIO, 0, LineWait::ready, 0,
+                    "steer: no board at /dev/ttyUSB0 (no such device); {devices}; the board gets "
+                    "nothing until it is back\n" +
+                        missed + "the device is gone" + mayDrive,
+                    "\x32\x81", 1},
+        // A signal while a command byte waits on a full line gives that byte up: no news of
+        // the line, and the stop goes out once the line takes bytes again.
+        FailingLine{"SignalWhileTheLineIsFull", 0, 0, LineWait::timedOut, 0, "",
+                    std::string("\x32\x81\x00\x80", 4), 0, true},
         FailingLine{"NeverABoard", ENOENT, 0, LineWait::ready, ENOENT,
                     "steer: no board at /dev/ttyUSB0 (no such device); {devices}; steer decides "
                     "and echoes only until it appears\n",
