@@ -5,6 +5,7 @@
 #include <csignal>
 
 #include "controller_fixture.h"
+#include "freshness.h"
 #include "link_report.h"
 #include "recording_serial.h"
 #include "steer.h"
@@ -75,6 +76,27 @@ TEST_F(BoardLink, AWriteThatFindsNoRoomWaitsForRoomAgain) {
   std::string kinds;
   for (const Call& c : recording::calls) kinds += "owcd"[c.kind];
   EXPECT_EQ(kinds, "owwwcowc");
+}
+
+// A line that fails for a moment and works again is not news: what the operator is told of it
+// waits for a pause, by when the line works as it did.
+TEST_F(BoardLink, ALineThatFailsForAMomentIsNotNews) {
+  const std::int64_t start = steer::monotonicMs();
+  CaptureStdout();
+  CaptureStderr();
+  steer::toArduino(1, 50);
+  recording::writeError = EIO;
+  recording::after = [](const Call& c) {
+    if (c.kind == Call::Write) recording::writeError = 0;
+  };
+  steer::toArduino(1, 50);
+  linkTell(steer::link);
+  const bool quick = steer::monotonicMs() - start < 200;
+  EXPECT_EQ(GetCapturedStdout(), "nap = 1, pwr = 50nap = 1, pwr = 50");
+  const std::string told = GetCapturedStderr();
+  EXPECT_EQ(recording::bytes(), "\x32\x81\x81");
+  if (!quick) GTEST_SKIP() << "too slow to tell a pause from none";
+  EXPECT_EQ(told, "");
 }
 
 TEST_F(BoardLink, AlignedCommandCarriesItsOwnPowerNotTheProgramWideOne) {
@@ -221,7 +243,10 @@ struct FailingLine {
   std::string told;    // standard error in all
   std::string line;    // what the board receives in all
   int status;
-  bool signalInTheWait = false;  // the interrupt ends the command byte's first wait for room
+  size_t discards;  // how often what waits on the line is thrown away
+  // The interrupt comes during this wait for room (1 for the first after the failure begins);
+  // 0: right after the second pass's first open.
+  int signalInWait = 0;
 };
 
 void PrintTo(const FailingLine& f, std::ostream* os) { *os << f.name; }
@@ -239,12 +264,14 @@ TEST_P(LineFailing, TellsTheOperatorOnceAndEndsWithItsStatus) {
       recording::openError = f.openError;
       recording::writeError = f.writeError;
       recording::room = [f, waits = 0]() mutable {
-        if (!f.signalInTheWait) return f.room;
-        if (++waits > 1) return LineWait::ready;
-        EXPECT_EQ(std::raise(SIGINT), 0);
+        if (f.signalInWait == 0) return f.room;
+        if (++waits > f.signalInWait) return LineWait::ready;
+        if (waits == f.signalInWait) {
+          EXPECT_EQ(std::raise(SIGINT), 0);
+        }
         return f.room;
       };
-      if (!f.signalInTheWait) {
+      if (f.signalInWait == 0) {
         EXPECT_EQ(std::raise(SIGINT), 0);
       }
     }
@@ -267,12 +294,15 @@ TEST_P(LineFailing, TellsTheOperatorOnceAndEndsWithItsStatus) {
   EXPECT_TRUE(endsWith(out, farewell)) << out;
   EXPECT_EQ(recording::bytes(), f.line);
   // A byte the line did not take is thrown away before its device is closed.
+  size_t discards = 0;
   for (size_t i = 0; i < recording::calls.size(); ++i) {
     if (recording::calls[i].kind != Call::Discard) continue;
+    ++discards;
     EXPECT_TRUE(f.room == LineWait::timedOut || f.writeError != 0);
     ASSERT_LT(i + 1, recording::calls.size());
     EXPECT_EQ(recording::calls[i + 1].kind, Call::Close);
   }
+  EXPECT_EQ(discards, f.discards);
 }
 
 const std::string missed = "steer: the stop sequence did not reach /dev/ttyUSB0: ";
@@ -285,43 +315,47 @@ INSTANTIATE_TEST_SUITE_P(
                     "steer: cannot open /dev/ttyUSB0: permission denied; add yourself to the "
                     "dialout group (sudo usermod -aG dialout $USER) and log in again\n" +
                         missed + "permission denied" + mayDrive,
-                    "\x32\x81", 1},
+                    "\x32\x81", 1, 0},
         FailingLine{"DeviceBusy", EBUSY, 0, LineWait::ready, 0,
                     "steer: cannot open /dev/ttyUSB0: Device or resource busy; the board is not "
                     "getting commands\n" +
                         missed + "it could not be opened" + mayDrive,
-                    "\x32\x81", 1},
+                    "\x32\x81", 1, 0},
         FailingLine{"NotPermitted", EPERM, 0, LineWait::ready, 0,
                     "steer: cannot open /dev/ttyUSB0: permission denied; add yourself to the "
                     "dialout group (sudo usermod -aG dialout $USER) and log in again\n" +
                         missed + "permission denied" + mayDrive,
-                    "\x32\x81", 1},
+                    "\x32\x81", 1, 0},
         FailingLine{"CablePulled", 0, EIO, LineWait::ready, 0,
                     "steer: writing to /dev/ttyUSB0 failed: Input/output error; the board is "
                     "not getting commands\n" +
                         missed + "writing failed" + mayDrive,
-                    "\x32\x81", 1},
+                    "\x32\x81", 1, 2},
         FailingLine{"LineTakesNothing", 0, 0, LineWait::timedOut, 0,
                     "steer: /dev/ttyUSB0 took no byte for 500 ms; gave it up; the board is not "
                     "getting commands\n" +
                         missed + "the line took no byte" + mayDrive,
-                    "\x32\x81", 1},
+                    "\x32\x81", 1, 2},
         FailingLine{"Unplugged", ENOENT, 0, LineWait::ready, 0,
                     "steer: no board at /dev/ttyUSB0 (no such device); {devices}; the board gets "
                     "nothing until it is back\n" +
                         missed + "the device is gone" + mayDrive,
-                    "\x32\x81", 1},
+                    "\x32\x81", 1, 0},
         FailingLine{"AdapterGone", ENXIO, 0, LineWait::ready, 0,
                     "steer: no board at /dev/ttyUSB0 (no such device); {devices}; the board gets "
                     "nothing until it is back\n" +
                         missed + "the device is gone" + mayDrive,
-                    "\x32\x81", 1},
+                    "\x32\x81", 1, 0},
         // A signal while a command byte waits on a full line gives that byte up: no news of
         // the line, and the stop goes out once the line takes bytes again.
         FailingLine{"SignalWhileTheLineIsFull", 0, 0, LineWait::timedOut, 0, "",
-                    std::string("\x32\x81\x00\x80", 4), 0, true},
+                    std::string("\x32\x81\x00\x80", 4), 0, 1, 1},
+        // A line found stuck is emptied before the stop, so that the stop overtakes what it
+        // holds; stuck for less than the pause between reports, it is not news.
+        FailingLine{"StuckJustBeforeTheInterrupt", 0, 0, LineWait::timedOut, 0, "",
+                    std::string("\x32\x81\x00\x80", 4), 0, 3, 2},
         FailingLine{"NeverABoard", ENOENT, 0, LineWait::ready, ENOENT,
                     "steer: no board at /dev/ttyUSB0 (no such device); {devices}; steer decides "
                     "and echoes only until it appears\n",
-                    "", 0}),
+                    "", 0, 0}),
     [](const testing::TestParamInfo<FailingLine>& info) { return info.param.name; });

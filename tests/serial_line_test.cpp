@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdarg>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +22,7 @@
 namespace {
 bool lineReadsAsSevenBitsWithParity = false;
 termios lineSet{};
+int looksAtAQueuedByte = -1;  // how many looks at the output queue find a byte; -1: ask the line
 
 // Text whose every byte tells where it stands, so that a byte lost, doubled or moved shows.
 std::string numbered(size_t size) {
@@ -32,10 +34,24 @@ std::string numbered(size_t size) {
 
 // The layer's reads and settings of a line pass through here (the test links with
 // --wrap=tcgetattr,--wrap=tcsetattr): a pseudo-terminal always keeps eight data bits, no parity and
-// the receiver on, so the layer is shown the opposite, and what it asks for is kept.
+// the receiver on, so the layer is shown the opposite, and what it asks for is kept. A
+// pseudo-terminal never holds bytes back either, so the waits are shown a line that does when
+// asked (--wrap=ioctl; the tests themselves call the terminal functions of libc instead).
 // NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the linker's names
 extern "C" int __real_tcgetattr(int fd, termios* t);
 extern "C" int __real_tcsetattr(int fd, int when, const termios* t);
+extern "C" int __real_ioctl(int fd, unsigned long request, ...);
+
+extern "C" int __wrap_ioctl(int fd, unsigned long request, ...) {
+  va_list args;
+  va_start(args, request);
+  void* const arg = va_arg(args, void*);  // every caller here passes a pointer
+  va_end(args);
+  if (request != TIOCOUTQ || looksAtAQueuedByte < 0) return __real_ioctl(fd, request, arg);
+  *static_cast<int*>(arg) = looksAtAQueuedByte > 0 ? 1 : 0;
+  if (looksAtAQueuedByte > 0) --looksAtAQueuedByte;
+  return 0;
+}
 
 extern "C" int __wrap_tcgetattr(int fd, termios* t) {
   const int result = __real_tcgetattr(fd, t);
@@ -212,6 +228,7 @@ struct Wait {
   bool signalLandsJustBefore;
   int ms;
   LineWait result;
+  int queuedLooks = -1;  // how many looks find a byte not yet sent; -1: as the line says
 };
 
 void PrintTo(const Wait& w, std::ostream* os) { *os << w.name; }
@@ -238,7 +255,7 @@ TEST_P(LineBounds, EndAsTheLineAndTheCallerSay) {
   makeWritesNonBlocking(fd);
   EXPECT_NE(fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << "a write could block";
   if (w.held) {
-    ASSERT_EQ(ioctl(held, TCXONC, TCOOFF), 0);
+    ASSERT_EQ(tcflow(held, TCOOFF), 0);
   }
   if (w.farEndGone) {
     close(master);
@@ -253,13 +270,15 @@ TEST_P(LineBounds, EndAsTheLineAndTheCallerSay) {
   sigaddset(&watched, SIGUSR1);
   signalCame = 0;
   signalToLand = w.signalLandsJustBefore;
+  looksAtAQueuedByte = w.queuedLooks;
   const GiveUp giveUp = w.givenUp ? [] { return true; } : afterASignal;
   EXPECT_EQ(w.forRoom ? waitForRoom(fd, w.ms, giveUp, &watched)
                       : waitUntilSent(fd, w.ms, giveUp, &watched),
             w.result);
   EXPECT_EQ(signalCame, w.signalLandsJustBefore ? 1 : 0);
+  looksAtAQueuedByte = -1;
   sigaction(SIGUSR1, &before, nullptr);
-  if (w.held) ioctl(held, TCXONC, TCOON);
+  if (w.held) tcflow(held, TCOON);
   serialClose(fd);
 }
 
@@ -273,6 +292,13 @@ INSTANTIATE_TEST_SUITE_P(
              LineWait::cancelled},
         Wait{"FarEndGone", true, false, true, false, false, 5000, LineWait::failed},
         Wait{"NothingLeftToSend", false, false, false, false, false, 5000, LineWait::ready},
+        Wait{"SentOnceDrained", false, false, false, false, false, 5000, LineWait::ready, 3},
+        Wait{"NotDrainedInTime", false, false, false, false, false, 20, LineWait::timedOut,
+             1 << 30},
+        Wait{"GivenUpWhileDraining", false, false, false, true, false, 5000,
+             LineWait::cancelled, 1 << 30},
+        Wait{"SignalWhileDraining", false, false, false, false, true, 5000, LineWait::cancelled,
+             1 << 30},
         // What has been sent has been sent, whatever the caller would give up.
         Wait{"SentWhenGivenUp", false, false, false, true, false, 5000, LineWait::ready}),
     [](const testing::TestParamInfo<Wait>& info) { return info.param.name; });

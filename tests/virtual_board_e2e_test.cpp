@@ -222,7 +222,10 @@ const Scripted scripted[] = {
      "\x00\x80\x80\xff\x85\x32\x00\x80"s, ""},
     // The program's /dev holds what a console program needs and the board, nothing else.
     {"MoreThanTheToolReadsAtOnce", {},
-     "LC_ALL=C ls -A /dev; head -c 70000 /dev/zero > /dev/ttyUSB0; " + send("\x32\x84"), 0, 0,
+     "LC_ALL=C ls -A /dev; readlink /dev/ptmx /dev/fd /dev/stdin /dev/stdout /dev/stderr; "
+     "head -c 70000 /dev/zero > /dev/ttyUSB0; " +
+         send("\x32\x84"),
+     0, 0,
      "00     power 0 whose direction byte never came\n"
      "32 84  frame, code 4 goal right, power 50  (before: 00 x 70000)\n"
      "end    exit status 0\n",
@@ -231,7 +234,8 @@ const Scripted scripted[] = {
      R"("lone_power_bytes": 70000, "stray_bytes": 0, "baud": null, "exit_status": 0})"
      "\n",
      std::string(70000, '\0') + "\x32\x84",
-     "fd\nnull\nptmx\npts\nstderr\nstdin\nstdout\ntty\nttyUSB0\nurandom\nzero\n"},
+     "fd\nnull\nptmx\npts\nstderr\nstdin\nstdout\ntty\nttyUSB0\nurandom\nzero\n"
+     "pts/ptmx\n/proc/self/fd\n/proc/self/fd/0\n/proc/self/fd/1\n/proc/self/fd/2\n"},
     {"NodeInAFolderOfItsOwn", {"--device", nestedNode},
      "LC_ALL=C ls -A /dev; " + send("\x64\x85", nestedNode), 0, 0,
      "64 85  frame, code 5 aligned, power 100\nend    exit status 0\n", untouchedLine,
@@ -278,6 +282,23 @@ INSTANTIATE_TEST_SUITE_P(VirtualBoard, ScriptedProgram, testing::ValuesIn(script
                          [](const testing::TestParamInfo<Scripted>& info) {
                            return info.param.name;
                          });
+
+// On a terminal the program is the foreground job: stopped, virtual-board stops with it, as a
+// shell expects of a job, and once continued gives it back the terminal and lets it go on.
+TEST(VirtualBoardOnATerminal, StopsWithItsProgramAndCarriesOnWhenContinued) {
+  ToolRun run({"--", "sh", "-c",
+               send("\x32\x81") + "; kill -s TSTP $$; stty -echo; " + send("\x64\x85") + "; exit 4"},
+              true);
+  ASSERT_TRUE(run.start()) << run.error();
+  ASSERT_TRUE(run.collectUntil([&] { return run.suspended(); })) << run.err();
+  run.send(SIGCONT);
+  ASSERT_EQ(run.finish(), 4) << run.error() << run.err();
+  expectReport(run.err(), "/dev/ttyUSB0",
+               "32 81  frame, code 1 object right, power 50\n"
+               "64 85  frame, code 5 aligned, power 100\n"
+               "end    exit status 4\n",
+               untouchedLine, 4);
+}
 
 // A command line it does not take is refused with its reason, and one that asks for help is
 // answered; either way nothing is started.
