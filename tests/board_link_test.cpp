@@ -5,6 +5,7 @@
 #include <csignal>
 
 #include "controller_fixture.h"
+#include "freshness.h"
 #include "link_report.h"
 #include "recording_serial.h"
 #include "steer.h"
@@ -60,6 +61,42 @@ TEST_F(BoardLink, CommandGoesOutAsPowerThenDirectionEachInItsOwnCycle) {
   EXPECT_EQ(recording::calls.size(), 6U);
   EXPECT_EQ(recording::bytes(), "\x32\x81");
   expectWholeCycles();
+}
+
+// A line whose room is gone between the wait for it and the write (its output stopped just
+// then) is waited on again, and the byte written once there is room.
+TEST_F(BoardLink, AWriteThatFindsNoRoomWaitsForRoomAgain) {
+  recording::roomGoneWrites = 2;
+  CaptureStdout();
+  CaptureStderr();
+  steer::toArduino(1, 50);
+  EXPECT_EQ(GetCapturedStderr(), "");
+  EXPECT_EQ(GetCapturedStdout(), "nap = 1, pwr = 50");
+  EXPECT_EQ(recording::bytes(), "\x32\x81");
+  std::string kinds;
+  for (const Call& c : recording::calls) kinds += "owcd"[c.kind];
+  EXPECT_EQ(kinds, "owwwcowc");
+}
+
+// A line that fails for a moment and works again is not news: what the operator is told of it
+// waits for a pause, by when the line works as it did.
+TEST_F(BoardLink, ALineThatFailsForAMomentIsNotNews) {
+  const std::int64_t start = steer::monotonicMs();
+  CaptureStdout();
+  CaptureStderr();
+  steer::toArduino(1, 50);
+  recording::writeError = EIO;
+  recording::after = [](const Call& c) {
+    if (c.kind == Call::Write) recording::writeError = 0;
+  };
+  steer::toArduino(1, 50);
+  linkTell(steer::link);
+  const bool quick = steer::monotonicMs() - start < 200;
+  EXPECT_EQ(GetCapturedStdout(), "nap = 1, pwr = 50nap = 1, pwr = 50");
+  const std::string told = GetCapturedStderr();
+  EXPECT_EQ(recording::bytes(), "\x32\x81\x81");
+  if (!quick) GTEST_SKIP() << "too slow to tell a pause from none";
+  EXPECT_EQ(told, "");
 }
 
 TEST_F(BoardLink, AlignedCommandCarriesItsOwnPowerNotTheProgramWideOne) {
@@ -178,6 +215,12 @@ TEST_P(SignalDuringAStop, GetsAStopOfItsOwnAfterIt) {
     if (c.kind != Call::Write) return;
     if (++writes == 3) {
       EXPECT_EQ(std::raise(at.first), 0);
+      // A suspension from here on stays pending, where the test sees it, rather than stopping
+      // the test or being dropped, as it is in a process group without a shell.
+      sigset_t stop;
+      sigemptyset(&stop);
+      sigaddset(&stop, SIGTSTP);
+      EXPECT_EQ(pthread_sigmask(SIG_BLOCK, &stop, nullptr), 0);
     }
     if (c.value == 0 && ++stops == 1) {
       EXPECT_EQ(std::raise(at.second), 0);
@@ -186,6 +229,9 @@ TEST_P(SignalDuringAStop, GetsAStopOfItsOwnAfterIt) {
   EXPECT_EQ(countOf(runToEnd(), farewell), at.farewells);
   EXPECT_EQ(recording::bytes(), std::string("\x32\x81\x32\x00\x80\x00\x80", 7));
   expectWholeCycles();
+  sigset_t pending;
+  sigpending(&pending);
+  EXPECT_EQ(sigismember(&pending, SIGTSTP), 0) << "it suspended rather than ending";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -202,11 +248,14 @@ struct FailingLine {
   int openError;
   int writeError;
   LineWait room;
-  LineWait sent;
   int firstOpenError;  // what the first pass's opens meet
   std::string told;    // standard error in all
   std::string line;    // what the board receives in all
   int status;
+  size_t discards;  // how often what waits on the line is thrown away
+  // The interrupt comes during this wait for room (1 for the first after the failure begins);
+  // 0: right after the second pass's first open.
+  int signalInWait = 0;
 };
 
 void PrintTo(const FailingLine& f, std::ostream* os) { *os << f.name; }
@@ -223,9 +272,17 @@ TEST_P(LineFailing, TellsTheOperatorOnceAndEndsWithItsStatus) {
     if ((c.kind == Call::Close || c.kind == Call::Open) && ++calls == 5) {
       recording::openError = f.openError;
       recording::writeError = f.writeError;
-      recording::room = [room = f.room] { return room; };
-      recording::sent = [sent = f.sent] { return sent; };
-      EXPECT_EQ(std::raise(SIGINT), 0);
+      recording::room = [f, waits = 0]() mutable {
+        if (f.signalInWait == 0) return f.room;
+        if (++waits > f.signalInWait) return LineWait::ready;
+        if (waits == f.signalInWait) {
+          EXPECT_EQ(std::raise(SIGINT), 0);
+        }
+        return f.room;
+      };
+      if (f.signalInWait == 0) {
+        EXPECT_EQ(std::raise(SIGINT), 0);
+      }
     }
   };
   CaptureStdout();
@@ -246,12 +303,15 @@ TEST_P(LineFailing, TellsTheOperatorOnceAndEndsWithItsStatus) {
   EXPECT_TRUE(endsWith(out, farewell)) << out;
   EXPECT_EQ(recording::bytes(), f.line);
   // A byte the line did not take is thrown away before its device is closed.
+  size_t discards = 0;
   for (size_t i = 0; i < recording::calls.size(); ++i) {
     if (recording::calls[i].kind != Call::Discard) continue;
-    EXPECT_TRUE(f.room == LineWait::timedOut || f.sent == LineWait::timedOut || f.writeError != 0);
+    ++discards;
+    EXPECT_TRUE(f.room == LineWait::timedOut || f.writeError != 0);
     ASSERT_LT(i + 1, recording::calls.size());
     EXPECT_EQ(recording::calls[i + 1].kind, Call::Close);
   }
+  EXPECT_EQ(discards, f.discards);
 }
 
 const std::string missed = "steer: the stop sequence did not reach /dev/ttyUSB0: ";
@@ -260,38 +320,51 @@ const std::string mayDrive = "; the board may still be driving\n";
 INSTANTIATE_TEST_SUITE_P(
     Stops, LineFailing,
     testing::Values(
-        FailingLine{"PermissionDenied", EACCES, 0, LineWait::ready, LineWait::ready, 0,
+        FailingLine{"PermissionDenied", EACCES, 0, LineWait::ready, 0,
                     "steer: cannot open /dev/ttyUSB0: permission denied; add yourself to the "
                     "dialout group (sudo usermod -aG dialout $USER) and log in again\n" +
                         missed + "permission denied" + mayDrive,
-                    "\x32\x81", 1},
-        FailingLine{"DeviceBusy", EBUSY, 0, LineWait::ready, LineWait::ready, 0,
+                    "\x32\x81", 1, 0},
+        FailingLine{"DeviceBusy", EBUSY, 0, LineWait::ready, 0,
                     "steer: cannot open /dev/ttyUSB0: Device or resource busy; the board is not "
                     "getting commands\n" +
                         missed + "it could not be opened" + mayDrive,
-                    "\x32\x81", 1},
-        FailingLine{"CablePulled", 0, EIO, LineWait::ready, LineWait::ready, 0,
+                    "\x32\x81", 1, 0},
+        FailingLine{"NotPermitted", EPERM, 0, LineWait::ready, 0,
+                    "steer: cannot open /dev/ttyUSB0: permission denied; add yourself to the "
+                    "dialout group (sudo usermod -aG dialout $USER) and log in again\n" +
+                        missed + "permission denied" + mayDrive,
+                    "\x32\x81", 1, 0},
+        FailingLine{"CablePulled", 0, EIO, LineWait::ready, 0,
                     "steer: writing to /dev/ttyUSB0 failed: Input/output error; the board is "
                     "not getting commands\n" +
                         missed + "writing failed" + mayDrive,
-                    std::string("\x32\x81\x00\x80", 4), 1},
-        FailingLine{"LineTakesNothing", 0, 0, LineWait::timedOut, LineWait::ready, 0,
+                    "\x32\x81", 1, 2},
+        FailingLine{"LineTakesNothing", 0, 0, LineWait::timedOut, 0,
                     "steer: /dev/ttyUSB0 took no byte for 500 ms; gave it up; the board is not "
                     "getting commands\n" +
                         missed + "the line took no byte" + mayDrive,
-                    "\x32\x81", 1},
-        FailingLine{"DrainNeverEnds", 0, 0, LineWait::ready, LineWait::timedOut, 0,
-                    "steer: /dev/ttyUSB0 took no byte for 500 ms; gave it up; the board is not "
-                    "getting commands\n" +
-                        missed + "the line took no byte" + mayDrive,
-                    std::string("\x32\x81\x00\x80", 4), 1},
-        FailingLine{"Unplugged", ENOENT, 0, LineWait::ready, LineWait::ready, 0,
+                    "\x32\x81", 1, 2},
+        FailingLine{"Unplugged", ENOENT, 0, LineWait::ready, 0,
                     "steer: no board at /dev/ttyUSB0 (no such device); {devices}; the board gets "
                     "nothing until it is back\n" +
                         missed + "the device is gone" + mayDrive,
-                    "\x32\x81", 1},
-        FailingLine{"NeverABoard", ENOENT, 0, LineWait::ready, LineWait::ready, ENOENT,
+                    "\x32\x81", 1, 0},
+        FailingLine{"AdapterGone", ENXIO, 0, LineWait::ready, 0,
+                    "steer: no board at /dev/ttyUSB0 (no such device); {devices}; the board gets "
+                    "nothing until it is back\n" +
+                        missed + "the device is gone" + mayDrive,
+                    "\x32\x81", 1, 0},
+        // A signal while a command byte waits on a full line gives that byte up: no news of
+        // the line, and the stop goes out once the line takes bytes again.
+        FailingLine{"SignalWhileTheLineIsFull", 0, 0, LineWait::timedOut, 0, "",
+                    std::string("\x32\x81\x00\x80", 4), 0, 1, 1},
+        // A line found stuck is emptied before the stop, so that the stop overtakes what it
+        // holds; stuck for less than the pause between reports, it is not news.
+        FailingLine{"StuckJustBeforeTheInterrupt", 0, 0, LineWait::timedOut, 0, "",
+                    std::string("\x32\x81\x00\x80", 4), 0, 3, 2},
+        FailingLine{"NeverABoard", ENOENT, 0, LineWait::ready, ENOENT,
                     "steer: no board at /dev/ttyUSB0 (no such device); {devices}; steer decides "
                     "and echoes only until it appears\n",
-                    "", 0}),
+                    "", 0, 0}),
     [](const testing::TestParamInfo<FailingLine>& info) { return info.param.name; });

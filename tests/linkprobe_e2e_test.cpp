@@ -65,12 +65,14 @@ struct ProbeArguments {
   const char* name;
   std::vector<std::string> args;
   int status;
-  std::string says;  // the start of standard output for status 0, of standard error otherwise
+  std::string says;  // the start of standard output for status 0, else standard error's first line
 };
 
 void PrintTo(const ProbeArguments& a, std::ostream* os) { *os << a.name; }
 
 class LinkProbeArguments : public testing::TestWithParam<ProbeArguments> {};
+
+const std::string usage = "Usage: linkprobe [--device PATH]\n       linkprobe --help | --version\n";
 
 TEST_P(LinkProbeArguments, AnswerWithoutTouchingTheBoard) {
   const ProbeArguments& a = GetParam();
@@ -80,37 +82,46 @@ TEST_P(LinkProbeArguments, AnswerWithoutTouchingTheBoard) {
   ASSERT_TRUE(WIFEXITED(status)) << box.error();
   EXPECT_EQ(WEXITSTATUS(status), a.status);
   EXPECT_EQ(box.line(), "");
-  EXPECT_EQ((a.status == 0 ? box.out() : box.err()).rfind(a.says, 0), 0U) << box.out() << box.err();
-  EXPECT_EQ(a.status == 0 ? box.err() : box.out(), "");
+  if (a.status == 0) {
+    EXPECT_EQ(box.out().rfind(a.says, 0), 0U) << box.out();
+    EXPECT_EQ(box.err(), "");
+  } else {
+    EXPECT_EQ(box.err(), a.says + "\n" + usage);
+    EXPECT_EQ(box.out(), "");
+  }
 }
+
+const std::string notDevice =
+    "linkprobe: --device takes a character device (or one yet to appear), not ";
 
 INSTANTIATE_TEST_SUITE_P(
     CommandLine, LinkProbeArguments,
     testing::Values(
-        ProbeArguments{"Help", {"--help"}, 0, "Usage: linkprobe [--device PATH]\n"},
-        ProbeArguments{"ShortHelp", {"-h"}, 0, "Usage: linkprobe [--device PATH]\n"},
-        ProbeArguments{"Version", {"--version"}, 0, "linkprobe " STEER_VERSION "\n"},
+        ProbeArguments{"Help", {"--help"}, 0, usage + "Sends the test byte 1"},
+        ProbeArguments{"ShortHelpAfterADevice", {"--device", "/dev/ttyACM0", "-h"}, 0, usage},
+        ProbeArguments{"Version", {"--version", "--fast"}, 0, "linkprobe " STEER_VERSION "\n"},
+        ProbeArguments{"UnknownOption", {"--fast"}, 2, "linkprobe: unknown option '--fast'"},
+        ProbeArguments{"OptionWithATail",
+                       {"--devices=/dev/ttyACM0"},
+                       2,
+                       "linkprobe: unknown option '--devices=/dev/ttyACM0'"},
         ProbeArguments{
-            "UnknownOption", {"--fast"}, 2, "linkprobe: unknown option '--fast'\nUsage: linkprobe"},
-        ProbeArguments{"StrayArgument",
-                       {"/dev/ttyACM0"},
-                       2,
-                       "linkprobe: unexpected argument '/dev/ttyACM0'\nUsage: linkprobe"},
-        ProbeArguments{"NoDevicePath",
-                       {"--device"},
-                       2,
-                       "linkprobe: option needs a device path: '--device'\nUsage: linkprobe"},
-        ProbeArguments{"DeviceIsAFolder",
-                       {"--device=/dev"},
-                       2,
-                       "linkprobe: --device takes a character device (or one yet to appear), "
-                       "not '/dev'\nUsage: linkprobe"}),
+            "StrayArgument", {"/dev/ttyACM0"}, 2, "linkprobe: unexpected argument '/dev/ttyACM0'"},
+        ProbeArguments{
+            "NoDevicePath", {"--device"}, 2, "linkprobe: option needs a device path: '--device'"},
+        ProbeArguments{"EmptyDevicePath", {"--device", ""}, 2, notDevice + "''"},
+        ProbeArguments{"EmptyDevicePathAfterEquals", {"--device="}, 2, notDevice + "''"},
+        ProbeArguments{"DeviceIsAFolder", {"--device=/dev"}, 2, notDevice + "'/dev'"},
+        ProbeArguments{
+            "DeviceIsAFile", {"--device", "/proc/version"}, 2, notDevice + "'/proc/version'"}),
     [](const testing::TestParamInfo<ProbeArguments>& info) { return info.param.name; });
 
-TEST(LinkProbe, SendsToTheDeviceItIsGiven) {
-  Sandbox box(LINKPROBE_PROGRAM, "/dev/ttyUSB1", {"--device", "/dev/ttyUSB1"});
+TEST(LinkProbe, SendsToTheLastDeviceItIsGiven) {
+  Sandbox box(LINKPROBE_PROGRAM, "/dev/ttyUSB1",
+              {"--device", "/dev/ttyUSB9", "--device=/dev/ttyUSB1"});
   ASSERT_TRUE(box.start()) << box.error();
   ASSERT_TRUE(box.collectUntil([&] { return box.line().size() >= 10; }));
   expectEndedByInterrupt(box);
   EXPECT_EQ(box.err(), "");
+  EXPECT_EQ(box.line().find_first_not_of('\x01'), std::string::npos);
 }

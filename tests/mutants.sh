@@ -35,8 +35,16 @@ cd "$src"
 git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t "$work"
 cmake -S "$work" -B "$work/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON >/dev/null
 build() { cmake --build "$work/build" -j2 >/dev/null 2>&1; }
-suite() { (cd "$work/build" && ctest -j2 --timeout 30 --stop-on-failure >/dev/null 2>&1); }
-build && suite || { echo "the suite fails without any fault: nothing to measure" >&2; exit 1; }
+suite() { (cd "$work/build" && ctest -j2 --timeout 30 --stop-on-failure >"$work/suite.log" 2>&1); }
+if ! build; then
+  echo "the sources do not build without any fault: nothing to measure" >&2
+  exit 1
+fi
+if ! suite; then
+  echo "the suite fails without any fault: nothing to measure" >&2
+  grep -E 'Failed|Timeout|Exception' "$work/suite.log" >&2
+  exit 1
+fi
 
 all_killed=0
 all_total=0

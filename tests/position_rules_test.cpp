@@ -8,16 +8,34 @@
 #include "controller_fixture.h"
 #include "steer.h"
 
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+
 namespace {
 constexpr float notANumber = std::numeric_limits<float>::quiet_NaN();
 constexpr float infinity = std::numeric_limits<float>::infinity();
+
+// What the operator is told once a file has read the same for longer than a passing state lasts.
+std::string toldOfTwoReads(void (*read)(), steer::FileReport& report) {
+  read();
+  report.sinceMs -= 1000;
+  CaptureStderr();
+  read();
+  return GetCapturedStderr();
+}
+
+const std::string objectLacks =
+    "steer: b.txt holds less than \"(x, y\"; keeping the last values of the rest\n";
+const std::string goalLacks =
+    "steer: t.txt holds less than eight numbers; keeping the last values of the rest\n";
 }  // namespace
 
-// One "b.txt" and the object position it leaves, starting from (-1, -2).
+// One "b.txt", the object position it leaves, starting from (-1, -2), and what is told of it.
 struct ObjectCase {
   const char* text;
   float x;
   float y;
+  bool whole;
 };
 
 class ObjectFile : public ControllerTest, public testing::WithParamInterface<ObjectCase> {};
@@ -26,21 +44,23 @@ TEST_P(ObjectFile, LeavesThePosition) {
   steer::b[0] = -1;
   steer::b[1] = -2;
   write("b.txt", GetParam().text);
-  steer::readObjectPosition();
+  EXPECT_EQ(toldOfTwoReads(steer::readObjectPosition, steer::objectFile),
+            GetParam().whole ? "" : objectLacks);
   EXPECT_EQ(steer::b[0], GetParam().x);
   EXPECT_EQ(steer::b[1], GetParam().y);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     ScanRules, ObjectFile,
-    testing::Values(ObjectCase{"(412.5, 233.0)\n", 412.5F, 233},
-                    ObjectCase{"( 7,8", 7, 8},       // blanks after "(" and "," are optional
-                    ObjectCase{"(7 , 8)", 7, -2},    // a blank before the comma stops the scan
-                    ObjectCase{" (7, 8)", -1, -2},   // so does one before the parenthesis
-                    ObjectCase{"(5, left)", 5, -2},  // and text in place of a number
-                    ObjectCase{"", -1, -2},          // an empty file changes nothing
-                    ObjectCase{"(0x1.4p8, -INFINITY)", 320, -infinity},
-                    ObjectCase{"(1e2, InF)", 100, infinity}));
+    testing::Values(ObjectCase{"(412.5, 233.0)\n", 412.5F, 233, true},
+                    ObjectCase{"( 7,8", 7, 8, true},      // blanks after "(" and "," are optional
+                    ObjectCase{"(7 , 8)", 7, -2, false},  // a blank before the comma stops the scan
+                    ObjectCase{" (7, 8)", -1, -2, false},   // so does one before the parenthesis
+                    ObjectCase{"(5, left)", 5, -2, false},  // and text in place of a number
+                    ObjectCase{"(400", 400, -2, false},     // and the file's end
+                    ObjectCase{"", -1, -2, false},          // an empty file changes nothing
+                    ObjectCase{"(0x1.4p8, -INFINITY)", 320, -infinity, true},
+                    ObjectCase{"(1e2, InF)", 100, infinity, true}));
 
 TEST_F(ControllerTest, ObjectThatIsNotANumberIsReadAsSuch) {
   write("b.txt", "(nan, 3)");
@@ -50,9 +70,14 @@ TEST_F(ControllerTest, ObjectThatIsNotANumberIsReadAsSuch) {
 
 TEST_F(ControllerTest, MissingObjectFileKeepsTheEarlierValues) {
   steer::b[0] = 412;
-  steer::readObjectPosition();
+  EXPECT_EQ(toldOfTwoReads(steer::readObjectPosition, steer::objectFile),
+            "steer: b.txt is missing; keeping its last values\n");
   EXPECT_EQ(steer::b[0], 412.0F);
   EXPECT_EQ(steer::f, nullptr);
+  write("b.txt", "(1, 2)");
+  CaptureStderr();
+  steer::readObjectPosition();
+  EXPECT_EQ(GetCapturedStderr(), "steer: b.txt reads whole again\n");
 }
 
 class GoalFile : public ControllerTest {
@@ -65,6 +90,7 @@ class GoalFile : public ControllerTest {
     write("t.txt", text);
     steer::readGoalPoints();
   }
+  static std::string told() { return toldOfTwoReads(steer::readGoalPoints, steer::goalFile); }
   static void expectM(std::initializer_list<float> want) {
     int i = 0;
     for (float v : want) EXPECT_EQ(steer::m[i++], v) << "m[" << i - 1 << "]";
@@ -73,6 +99,7 @@ class GoalFile : public ControllerTest {
 
 TEST_F(GoalFile, FourLinesAndOneLineReadTheSame) {
   read("1 2\n3 4\n5 6\n7 8\n");
+  EXPECT_EQ(told(), "");
   expectM({1, 2, 3, 4, 5, 6, 7, 8});
   read("8 7 6 5 4 3 2 1");
   expectM({8, 7, 6, 5, 4, 3, 2, 1});
@@ -83,17 +110,26 @@ TEST_F(GoalFile, TakesAnyNumberFormAndSignsNeedNoBlankBefore) {
   expectM({1, -2, 3, -4, 16, 60, 7, 8});
 }
 
-TEST_F(GoalFile, FiveNumbersLeaveTheLastThreeAsTheyWere) {
+TEST_F(GoalFile, FewerNumbersLeaveTheRestAsTheyWere) {
+  read("8 7 6 5 4 3 2");
+  EXPECT_EQ(told(), goalLacks);
+  expectM({8, 7, 6, 5, 4, 3, 2, -8});
   read("1 2\n3 4\n5");
-  expectM({1, 2, 3, 4, 5, -6, -7, -8});
+  EXPECT_EQ(told(), "") << "told again of a file that still lacks numbers";
+  expectM({1, 2, 3, 4, 5, 3, 2, -8});
 }
 
-TEST_F(GoalFile, EmptyOrMissingFileChangesNothing) {
+TEST_F(GoalFile, EmptyMissingOrUnreadableFileChangesNothing) {
   read("");
+  EXPECT_EQ(told(), goalLacks);
   expectM({-1, -2, -3, -4, -5, -6, -7, -8});
   std::filesystem::remove("t.txt");
-  steer::readGoalPoints();
+  EXPECT_EQ(told(), "steer: t.txt is missing; keeping its last values\n");
   expectM({-1, -2, -3, -4, -5, -6, -7, -8});
+  std::filesystem::create_directory("t.txt");
+  EXPECT_EQ(told(), "steer: cannot read t.txt: Is a directory; keeping its last values\n");
+  expectM({-1, -2, -3, -4, -5, -6, -7, -8});
+  EXPECT_EQ(steer::f, nullptr);
 }
 
 // One row of the decision table: object x, goal points' x (m[2], m[6]), the command expected.

@@ -13,6 +13,7 @@ std::function<LineWait()> room;
 std::function<LineWait()> sent;
 int openError = 0;
 int writeError = 0;
+int roomGoneWrites = 0;
 
 namespace {
 int nextFd = 10;
@@ -31,13 +32,14 @@ void reset() {
   sent = nullptr;
   openError = 0;
   writeError = 0;
+  roomGoneWrites = 0;
   nextFd = 10;
 }
 
 std::string bytes() {
   std::string out;
   for (const Call& c : calls) {
-    if (c.kind == Call::Write) out += static_cast<char>(c.value);
+    if (c.kind == Call::Write && c.error == 0) out += static_cast<char>(c.value);
   }
   return out;
 }
@@ -48,12 +50,12 @@ using recording::Call;
 
 extern "C" int serialOpen(const char* device, int baud) {
   if (recording::openError != 0) {
-    recording::record({Call::Open, -1, 0, device, baud, 0});
+    recording::record({Call::Open, -1, 0, device, baud, 0, 0});
     errno = recording::openError;
     return -1;
   }
   const int fd = recording::nextFd++;
-  recording::record({Call::Open, fd, 0, device, baud, 0});
+  recording::record({Call::Open, fd, 0, device, baud, 0, 0});
   return fd;
 }
 
@@ -62,20 +64,26 @@ extern "C" void serialPrintf(int fd, const char* format, ...) {
   va_start(args, format);
   const int value = va_arg(args, int);  // every caller writes one "%c"
   va_end(args);
-  recording::record({Call::Write, fd, value, format, 0, 0});
-  if (recording::writeError != 0) errno = recording::writeError;
+  int error = recording::writeError;
+  if (recording::roomGoneWrites > 0) {
+    --recording::roomGoneWrites;
+    error = EAGAIN;
+  }
+  recording::record({Call::Write, fd, value, format, 0, 0, error});
+  if (error != 0) errno = error;
 }
 
 extern "C" void serialPutchar(int fd, unsigned char c) {
-  recording::record({Call::Write, fd, c, "", 0, 0});
+  recording::record({Call::Write, fd, c, "", 0, 0, 0});
 }
 
-extern "C" void serialClose(int fd) { recording::record({Call::Close, fd, 0, "", 0, 0}); }
+extern "C" void serialClose(int fd) { recording::record({Call::Close, fd, 0, "", 0, 0, 0}); }
 
 namespace {
 LineWait scripted(const std::function<LineWait()>& what, GiveUp giveUp) {
   if (giveUp != nullptr && giveUp()) return LineWait::cancelled;
-  return what ? what() : LineWait::ready;
+  const LineWait wait = what ? what() : LineWait::ready;
+  return wait != LineWait::ready && giveUp != nullptr && giveUp() ? LineWait::cancelled : wait;
 }
 }  // namespace
 
@@ -90,4 +98,4 @@ LineWait waitUntilSent(int /*fd*/, int /*ms*/, GiveUp /*giveUp*/, const sigset_t
 
 void makeWritesNonBlocking(int /*fd*/) {}
 
-void discardOutput(int fd) { recording::record({Call::Discard, fd, 0, "", 0, 0}); }
+void discardOutput(int fd) { recording::record({Call::Discard, fd, 0, "", 0, 0, 0}); }

@@ -17,6 +17,7 @@ struct Call {
   std::string text;  // the device opened, or the format written with
   int baud;          // the rate asked for by an open
   std::clock_t at;   // processor time of the call
+  int error;         // what a write failed with, 0 for one that wrote
 };
 
 // Every call made since the last reset, in order.
@@ -26,17 +27,20 @@ extern std::vector<Call> calls;
 extern std::function<void(const Call&)> after;
 
 // What the line does with the next byte (waitForRoom) and after it (waitUntilSent); both
-// ready by default. The caller's giveUp() is asked first, as on a real line.
+// ready by default. The caller's giveUp() is asked first, as on a real line, and again when the
+// wait for room ends without it, as after a signal.
 extern std::function<LineWait()> room;
 extern std::function<LineWait()> sent;
 
 // What opens and writes fail with (an errno), 0 for those that work.
 extern int openError;
 extern int writeError;
+// How many of the writes to come find the line's room gone since the wait for it (EAGAIN).
+extern int roomGoneWrites;
 
 void reset();
 
-// The bytes written, in order.
+// The bytes that reached the line, in order.
 std::string bytes();
 
 }  // namespace recording

@@ -4,29 +4,54 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <cstdarg>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
+#include "line_bounds.h"
 #include "process_state.h"
 
 namespace {
 bool lineReadsAsSevenBitsWithParity = false;
 termios lineSet{};
+int looksAtAQueuedByte = -1;  // how many looks at the output queue find a byte; -1: ask the line
+
+// Text whose every byte tells where it stands, so that a byte lost, doubled or moved shows.
+std::string numbered(size_t size) {
+  std::string text(size, ' ');
+  for (size_t i = 0; i < size; ++i) text[i] = static_cast<char>('!' + (i * 7 + i / 94) % 94);
+  return text;
+}
 }  // namespace
 
 // The layer's reads and settings of a line pass through here (the test links with
 // --wrap=tcgetattr,--wrap=tcsetattr): a pseudo-terminal always keeps eight data bits, no parity and
-// the receiver on, so the layer is shown the opposite, and what it asks for is kept.
+// the receiver on, so the layer is shown the opposite, and what it asks for is kept. A
+// pseudo-terminal never holds bytes back either, so the waits are shown a line that does when
+// asked (--wrap=ioctl; the tests themselves call the terminal functions of libc instead).
 // NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the linker's names
 extern "C" int __real_tcgetattr(int fd, termios* t);
 extern "C" int __real_tcsetattr(int fd, int when, const termios* t);
+extern "C" int __real_ioctl(int fd, unsigned long request, ...);
+
+extern "C" int __wrap_ioctl(int fd, unsigned long request, ...) {
+  va_list args;
+  va_start(args, request);
+  void* const arg = va_arg(args, void*);  // every caller here passes a pointer
+  va_end(args);
+  if (request != TIOCOUTQ || looksAtAQueuedByte < 0) return __real_ioctl(fd, request, arg);
+  *static_cast<int*>(arg) = looksAtAQueuedByte > 0 ? 1 : 0;
+  if (looksAtAQueuedByte > 0) --looksAtAQueuedByte;
+  return 0;
+}
 
 extern "C" int __wrap_tcgetattr(int fd, termios* t) {
   const int result = __real_tcgetattr(fd, t);
@@ -58,7 +83,7 @@ class SerialLine : public testing::Test {
   }
   void TearDown() override {
     close(held);
-    close(master);
+    if (master >= 0) close(master);
   }
 
   // Everything written to the line so far.
@@ -81,7 +106,7 @@ TEST_F(SerialLine, OpensATerminalAsARawBlocking8N1LineAtTheRate) {
   termios t{};
   ASSERT_EQ(tcgetattr(held, &t), 0);
   t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CLOCAL)) | CSTOPB | CRTSCTS | HUPCL;
-  t.c_iflag |= IXON | IXOFF | ICRNL | ISTRIP;
+  t.c_iflag |= IXON | IXOFF | IXANY | ICRNL | ISTRIP;
   t.c_oflag |= OPOST;
   t.c_lflag |= ICANON | ECHO | ISIG;
   ASSERT_EQ(cfsetspeed(&t, B50), 0);
@@ -97,7 +122,7 @@ TEST_F(SerialLine, OpensATerminalAsARawBlocking8N1LineAtTheRate) {
   EXPECT_EQ(t.c_cflag & (CSTOPB | CRTSCTS), 0U) << "not one stop bit without flow control";
   EXPECT_EQ(t.c_cflag & CLOCAL, static_cast<tcflag_t>(CLOCAL));
   EXPECT_EQ(t.c_cflag & HUPCL, 0U) << "closing would drop the modem lines and reset the board";
-  EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), 0U);
+  EXPECT_EQ(t.c_iflag & (IXON | IXOFF | IXANY | ICRNL | ISTRIP), 0U);
   EXPECT_EQ(t.c_oflag & OPOST, 0U) << "output would be translated";
   EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0U);
   EXPECT_EQ(lineSet.c_cflag & (CSIZE | PARENB | CREAD), static_cast<tcflag_t>(CS8 | CREAD))
@@ -125,15 +150,19 @@ TEST_F(SerialLine, PrintfWritesExactlyTheFormattedBytesNulIncluded) {
   serialPrintf(fd, "%c", 0x80);
   serialPrintf(fd, "%c", 0x132);  // a character is the value's low eight bits
   serialPrintf(fd, "n%dn", 5);
-  const std::string longText(1000, 'x');
-  serialPrintf(fd, "%s.", longText.c_str());
+  // Texts around the size formatted on the stack, and one far beyond it.
+  std::string texts;
+  for (const size_t size : {254U, 255U, 256U, 257U, 1000U}) {
+    const std::string text = numbered(size);
+    serialPrintf(fd, "%s", text.c_str());
+    texts += text;
+  }
   serialClose(fd);
-  EXPECT_EQ(received(), std::string("\x00\x80\x32n5n", 6) + longText + ".");
+  EXPECT_EQ(received(), std::string("\x00\x80\x32n5n", 6) + texts);
 }
 
 TEST_F(SerialLine, PrintfFinishesAWriteThatASignalCutShort) {
-  const std::string text(size_t{256} * 1024,
-                         'x');  // more than the terminal holds: the write blocks
+  const std::string text = numbered(size_t{256} * 1024);  // more than the terminal holds
   const pid_t child = fork();
   if (child == 0) {
     struct sigaction quiet {};
@@ -163,15 +192,115 @@ TEST_F(SerialLine, PrintfFinishesAWriteThatASignalCutShort) {
   got += received();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(got.size(), text.size()) << "the write ended early";
+  EXPECT_TRUE(got == text) << "the bytes written are not the text";
 }
 
 TEST_F(SerialLine, PutcharWritesOneByte) {
   const int fd = serialOpen(path.c_str(), 115200);
   serialPutchar(fd, 1);
   serialPutchar(fd, 0);
+  serialPutchar(fd, 0xff);
   serialClose(fd);
-  EXPECT_EQ(received(), std::string("\x01\x00", 2));
+  EXPECT_EQ(received(), std::string("\x01\x00\xff", 3));
 }
+
+TEST_F(SerialLine, DiscardingOutputKeepsWhatCameIn) {
+  const int fd = serialOpen(path.c_str(), 9600);
+  ASSERT_EQ(write(master, "in", 2), 2);
+  pollfd in{fd, POLLIN, 0};
+  ASSERT_EQ(poll(&in, 1, 5000), 1);
+  discardOutput(fd);
+  char got[2] = {};
+  EXPECT_EQ(read(fd, got, sizeof got), 2);
+  EXPECT_EQ(std::string(got, 2), "in");
+  serialClose(fd);
+}
+
+// The bounded waits on a line: whether it has room, when its far end has stopped taking bytes
+// (its output held, as a device that has stopped reading does), or has gone, when the caller
+// gives up, and when a watched signal lands between the caller's last look and the wait.
+struct Wait {
+  const char* name;
+  bool forRoom;  // waitForRoom, else waitUntilSent
+  bool held;
+  bool farEndGone;
+  bool givenUp;  // giveUp() says so whether or not a signal came
+  bool signalLandsJustBefore;
+  int ms;
+  LineWait result;
+  int queuedLooks = -1;  // how many looks find a byte not yet sent; -1: as the line says
+};
+
+void PrintTo(const Wait& w, std::ostream* os) { *os << w.name; }
+
+class LineBounds : public SerialLine, public testing::WithParamInterface<Wait> {};
+
+volatile std::sig_atomic_t signalCame = 0;
+bool signalToLand = false;
+
+// Gives up once a signal has come; a signal to land is sent as it looks, so that it comes after.
+bool afterASignal() {
+  const bool came = signalCame != 0;
+  if (signalToLand) {
+    signalToLand = false;
+    (void)raise(SIGUSR1);
+  }
+  return came;
+}
+
+TEST_P(LineBounds, EndAsTheLineAndTheCallerSay) {
+  const Wait& w = GetParam();
+  const int fd = serialOpen(path.c_str(), 9600);
+  ASSERT_GE(fd, 0);
+  makeWritesNonBlocking(fd);
+  EXPECT_NE(fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << "a write could block";
+  if (w.held) {
+    ASSERT_EQ(tcflow(held, TCOOFF), 0);
+  }
+  if (w.farEndGone) {
+    close(master);
+    master = -1;
+  }
+  struct sigaction note {};
+  note.sa_handler = [](int) { signalCame = 1; };
+  struct sigaction before {};
+  ASSERT_EQ(sigaction(SIGUSR1, &note, &before), 0);
+  sigset_t watched;
+  sigemptyset(&watched);
+  sigaddset(&watched, SIGUSR1);
+  signalCame = 0;
+  signalToLand = w.signalLandsJustBefore;
+  looksAtAQueuedByte = w.queuedLooks;
+  const GiveUp giveUp = w.givenUp ? [] { return true; } : afterASignal;
+  EXPECT_EQ(w.forRoom ? waitForRoom(fd, w.ms, giveUp, &watched)
+                      : waitUntilSent(fd, w.ms, giveUp, &watched),
+            w.result);
+  EXPECT_EQ(signalCame, w.signalLandsJustBefore ? 1 : 0);
+  looksAtAQueuedByte = -1;
+  sigaction(SIGUSR1, &before, nullptr);
+  if (w.held) tcflow(held, TCOON);
+  serialClose(fd);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Waits, LineBounds,
+    testing::Values(
+        Wait{"RoomOnAFreeLine", true, false, false, false, false, 5000, LineWait::ready},
+        Wait{"NoRoomOnAHeldLine", true, true, false, false, false, 20, LineWait::timedOut},
+        Wait{"GivenUpBeforeWaiting", true, false, false, true, false, 5000, LineWait::cancelled},
+        Wait{"SignalJustBeforeTheWait", true, true, false, false, true, 5000, LineWait::cancelled},
+        Wait{"FarEndGone", true, false, true, false, false, 5000, LineWait::failed},
+        Wait{"NothingLeftToSend", false, false, false, false, false, 5000, LineWait::ready},
+        Wait{"SentOnceDrained", false, false, false, false, false, 5000, LineWait::ready, 3},
+        Wait{"NotDrainedInTime", false, false, false, false, false, 20, LineWait::timedOut,
+             1 << 30},
+        Wait{"GivenUpWhileDraining", false, false, false, true, false, 5000, LineWait::cancelled,
+             1 << 30},
+        Wait{"SignalWhileDraining", false, false, false, false, true, 5000, LineWait::cancelled,
+             1 << 30},
+        // What has been sent has been sent, whatever the caller would give up.
+        Wait{"SentWhenGivenUp", false, false, false, true, false, 5000, LineWait::ready}),
+    [](const testing::TestParamInfo<Wait>& info) { return info.param.name; });
 
 TEST_F(SerialLine, OpenFailsWithMinusOneForNoDeviceOrAnOddRate) {
   EXPECT_EQ(serialOpen("/nonexistent/ttyUSB0", 9600), -1);

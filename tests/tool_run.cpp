@@ -12,9 +12,11 @@
 #include <sstream>
 
 #include "emulator.h"
+#include "process_state.h"
 #include "runner.h"
 
-ToolRun::ToolRun(std::vector<std::string> args) : args_(std::move(args)) {
+ToolRun::ToolRun(std::vector<std::string> args, bool onTerminal)
+    : args_(std::move(args)), onTerminal_(onTerminal) {
   namespace fs = std::filesystem;
   std::string pattern = (fs::temp_directory_path() / "virtual-board-e2e-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) return;
@@ -29,7 +31,7 @@ ToolRun::~ToolRun() {
     kill(-pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
-  for (int fd : {outRead_, errRead_}) {
+  for (int fd : {outRead_, errRead_, terminal_}) {
     if (fd >= 0) close(fd);
   }
   if (!dir_.empty()) std::filesystem::remove_all(dir_);
@@ -50,12 +52,27 @@ bool ToolRun::start() {
   how.out = out[1];
   how.err = err[1];
   how.ownGroup = true;
+  board::BoardLine terminal;
+  if (onTerminal_) {
+    // A session of its own whose controlling terminal is its standard input, as a login's.
+    std::string why;
+    const bool opened = board::openBoardLine(terminal, why);
+    terminal_ = terminal.master;
+    if (!opened) {
+      error_ = why;
+      return false;
+    }
+    how.argv.insert(how.argv.begin(), {"setsid", "--ctty"});
+    how.in = terminal.slave;
+    how.ownGroup = false;  // setsid makes it the leader of a group and session of its own
+  }
   struct sigaction byDefault {};
   byDefault.sa_handler = SIG_DFL;
   how.signals.emplace_back(SIGINT, byDefault);
   const board::Launched started = board::launch(how);
   close(out[1]);
   close(err[1]);
+  if (terminal.slave >= 0) close(terminal.slave);
   outRead_ = out[0];
   errRead_ = err[0];
   pid_ = started.pid;
@@ -93,6 +110,12 @@ bool ToolRun::collectUntil(const std::function<bool()>& done, int seconds) {
 void ToolRun::interrupt() const {
   if (pid_ > 0 && status_ < 0) kill(-pid_, SIGINT);
 }
+
+void ToolRun::send(int sig) const {
+  if (pid_ > 0 && status_ < 0) kill(pid_, sig);
+}
+
+bool ToolRun::suspended() const { return processState(pid_) == 'T'; }
 
 int ToolRun::finish(int seconds) {
   if (pid_ <= 0) return -1;

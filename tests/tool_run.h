@@ -1,5 +1,6 @@
 // Runs virtual-board as a user would from a shell: in a folder of its own that holds the example
-// position files, with its standard output and error read by the test.
+// position files, with its standard output and error read by the test, and its standard input
+// /dev/null or, on a terminal, a pseudo-terminal that is its session's controlling terminal.
 #pragma once
 
 #include <sys/types.h>
@@ -11,7 +12,7 @@
 class ToolRun {
  public:
   // `args` follow the tool's name: options, then the program and its arguments.
-  explicit ToolRun(std::vector<std::string> args);
+  explicit ToolRun(std::vector<std::string> args, bool onTerminal = false);
   ~ToolRun();
   ToolRun(const ToolRun&) = delete;
   ToolRun& operator=(const ToolRun&) = delete;
@@ -25,6 +26,10 @@ class ToolRun {
 
   // Sends SIGINT to the tool's process group, as Ctrl-C on a terminal would.
   void interrupt() const;
+  // Sends `sig` to the tool alone, as kill(1) would.
+  void send(int sig) const;
+  // Whether the tool is stopped, as a suspended job.
+  bool suspended() const;
 
   // Waits for the tool to end, collecting everything; returns its exit status, -1 if it did not
   // end in time.
@@ -40,6 +45,8 @@ class ToolRun {
   void readAvailable(int timeoutMs);
 
   std::vector<std::string> args_;
+  bool onTerminal_;
+  int terminal_ = -1;  // the terminal's master side, held until the end so that it never hangs up
   std::string dir_;
   pid_t pid_ = -1;
   int outRead_ = -1;
