@@ -152,6 +152,8 @@ TEST_P(WatchedProgram, IsReportedByteForByteAndEndsWithItsStatus) {
   const std::string line = run.file("line.bin");
   ASSERT_GE(line.size(), 2U);
   const Expected want = c.expected(run, line, c.status);
+  EXPECT_EQ(untimed(run.err()).find("  duration     0.000 s\n"), std::string::npos)
+      << "it took no time";
   expectReport(run.err(), c.options.empty() ? "/dev/ttyUSB0" : c.options[1], want.events,
                arduinoLine, c.status);
   EXPECT_EQ(run.file("summary.json"), want.json);
@@ -287,7 +289,8 @@ INSTANTIATE_TEST_SUITE_P(VirtualBoard, ScriptedProgram, testing::ValuesIn(script
 // shell expects of a job, and once continued gives it back the terminal and lets it go on.
 TEST(VirtualBoardOnATerminal, StopsWithItsProgramAndCarriesOnWhenContinued) {
   ToolRun run({"--", "sh", "-c",
-               send("\x32\x81") + "; kill -s TSTP $$; stty -echo; " + send("\x64\x85") + "; exit 4"},
+               "test -t 0 || exit 9; " + send("\x32\x81") + "; kill -s TSTP $$; stty -echo; " +
+                   send("\x64\x85") + "; exit 4"},
               true);
   ASSERT_TRUE(run.start()) << run.error();
   ASSERT_TRUE(run.collectUntil([&] { return run.suspended(); })) << run.err();
