@@ -188,8 +188,8 @@ const Case cases[] = {
      R"("lone_power_bytes": 1, "stray_bytes": 2, "baud": null, "exit_status": 0})"},
     // A repeat is told once, with how often it came once something else comes; stops never fold.
     {"RunsOfRepeats",
-     {0x32, 0x81, 0x32, 0x81, 0x32, 0x81, 0x64, 0x81, 0x64, 0x82, 0x64, 0x82, 0x00, 0x80, 0x00,
-      0x80, 0x80, 0x01, 0x01, 0x01},
+     {0x32, 0x81, 0x32, 0x81, 0x32, 0x81, 0x64, 0x81, 0x64, 0x82,
+      0x64, 0x82, 0x00, 0x80, 0x00, 0x80, 0x80, 0x01, 0x01, 0x01},
      "frame 32 81\nframe 32 81\nframe 32 81\nframe 64 81\nframe 64 82\nframe 64 82\nstop 00 80\n"
      "stop 00 80\nstop 80\nlone-power 01\nlone-power 01\nlone-power 01\n",
      "32 81  frame, code 1 object right, power 50\n"
@@ -318,18 +318,18 @@ TEST_P(LineSettingsTest, AreToldAsTheBoardWouldTakeThem) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, LineSettingsTest,
-    testing::Values(
-        Settings{"Arduino", B9600, CS8, false, "9600 baud, 8 data bits, no parity, 1 stop bit, raw"},
-        Settings{"NoRateEvenParity", B0, CS7 | PARENB | CSTOPB, true,
-                 "no rate set, 7 data bits, even parity, 2 stop bits, cooked"},
-        Settings{"OddParity", B115200, CS5 | PARENB | PARODD, false,
-                 "115200 baud, 5 data bits, odd parity, 1 stop bit, raw"},
-        Settings{"OddWithoutParity", B19200, CS6 | PARODD, false,
-                 "19200 baud, 6 data bits, no parity, 1 stop bit, raw"},
-        Settings{"Slowest", B50, CS8 | CSTOPB, false,
-                 "50 baud, 8 data bits, no parity, 2 stop bits, raw"},
-        Settings{"Fastest", B4000000, CS8, false,
-                 "4000000 baud, 8 data bits, no parity, 1 stop bit, raw"}),
+    testing::Values(Settings{"Arduino", B9600, CS8, false,
+                             "9600 baud, 8 data bits, no parity, 1 stop bit, raw"},
+                    Settings{"NoRateEvenParity", B0, CS7 | PARENB | CSTOPB, true,
+                             "no rate set, 7 data bits, even parity, 2 stop bits, cooked"},
+                    Settings{"OddParity", B115200, CS5 | PARENB | PARODD, false,
+                             "115200 baud, 5 data bits, odd parity, 1 stop bit, raw"},
+                    Settings{"OddWithoutParity", B19200, CS6 | PARODD, false,
+                             "19200 baud, 6 data bits, no parity, 1 stop bit, raw"},
+                    Settings{"Slowest", B50, CS8 | CSTOPB, false,
+                             "50 baud, 8 data bits, no parity, 2 stop bits, raw"},
+                    Settings{"Fastest", B4000000, CS8, false,
+                             "4000000 baud, 8 data bits, no parity, 1 stop bit, raw"}),
     [](const testing::TestParamInfo<Settings>& info) { return info.param.name; });
 
 }  // namespace

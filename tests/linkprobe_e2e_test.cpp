@@ -72,8 +72,7 @@ void PrintTo(const ProbeArguments& a, std::ostream* os) { *os << a.name; }
 
 class LinkProbeArguments : public testing::TestWithParam<ProbeArguments> {};
 
-const std::string usage =
-    "Usage: linkprobe [--device PATH]\n       linkprobe --help | --version\n";
+const std::string usage = "Usage: linkprobe [--device PATH]\n       linkprobe --help | --version\n";
 
 TEST_P(LinkProbeArguments, AnswerWithoutTouchingTheBoard) {
   const ProbeArguments& a = GetParam();
@@ -102,21 +101,24 @@ INSTANTIATE_TEST_SUITE_P(
         ProbeArguments{"ShortHelpAfterADevice", {"--device", "/dev/ttyACM0", "-h"}, 0, usage},
         ProbeArguments{"Version", {"--version", "--fast"}, 0, "linkprobe " STEER_VERSION "\n"},
         ProbeArguments{"UnknownOption", {"--fast"}, 2, "linkprobe: unknown option '--fast'"},
-        ProbeArguments{"OptionWithATail", {"--devices=/dev/ttyACM0"}, 2,
+        ProbeArguments{"OptionWithATail",
+                       {"--devices=/dev/ttyACM0"},
+                       2,
                        "linkprobe: unknown option '--devices=/dev/ttyACM0'"},
-        ProbeArguments{"StrayArgument", {"/dev/ttyACM0"}, 2,
-                       "linkprobe: unexpected argument '/dev/ttyACM0'"},
-        ProbeArguments{"NoDevicePath", {"--device"}, 2,
-                       "linkprobe: option needs a device path: '--device'"},
+        ProbeArguments{
+            "StrayArgument", {"/dev/ttyACM0"}, 2, "linkprobe: unexpected argument '/dev/ttyACM0'"},
+        ProbeArguments{
+            "NoDevicePath", {"--device"}, 2, "linkprobe: option needs a device path: '--device'"},
         ProbeArguments{"EmptyDevicePath", {"--device", ""}, 2, notDevice + "''"},
         ProbeArguments{"EmptyDevicePathAfterEquals", {"--device="}, 2, notDevice + "''"},
         ProbeArguments{"DeviceIsAFolder", {"--device=/dev"}, 2, notDevice + "'/dev'"},
-        ProbeArguments{"DeviceIsAFile", {"--device", "/proc/version"}, 2,
-                       notDevice + "'/proc/version'"}),
+        ProbeArguments{
+            "DeviceIsAFile", {"--device", "/proc/version"}, 2, notDevice + "'/proc/version'"}),
     [](const testing::TestParamInfo<ProbeArguments>& info) { return info.param.name; });
 
 TEST(LinkProbe, SendsToTheLastDeviceItIsGiven) {
-  Sandbox box(LINKPROBE_PROGRAM, "/dev/ttyUSB1", {"--device", "/dev/ttyUSB9", "--device=/dev/ttyUSB1"});
+  Sandbox box(LINKPROBE_PROGRAM, "/dev/ttyUSB1",
+              {"--device", "/dev/ttyUSB9", "--device=/dev/ttyUSB1"});
   ASSERT_TRUE(box.start()) << box.error();
   ASSERT_TRUE(box.collectUntil([&] { return box.line().size() >= 10; }));
   expectEndedByInterrupt(box);

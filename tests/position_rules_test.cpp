@@ -53,9 +53,9 @@ TEST_P(ObjectFile, LeavesThePosition) {
 INSTANTIATE_TEST_SUITE_P(
     ScanRules, ObjectFile,
     testing::Values(ObjectCase{"(412.5, 233.0)\n", 412.5F, 233, true},
-                    ObjectCase{"( 7,8", 7, 8, true},       // blanks after "(" and "," are optional
-                    ObjectCase{"(7 , 8)", 7, -2, false},   // a blank before the comma stops the scan
-                    ObjectCase{" (7, 8)", -1, -2, false},  // so does one before the parenthesis
+                    ObjectCase{"( 7,8", 7, 8, true},      // blanks after "(" and "," are optional
+                    ObjectCase{"(7 , 8)", 7, -2, false},  // a blank before the comma stops the scan
+                    ObjectCase{" (7, 8)", -1, -2, false},   // so does one before the parenthesis
                     ObjectCase{"(5, left)", 5, -2, false},  // and text in place of a number
                     ObjectCase{"(400", 400, -2, false},     // and the file's end
                     ObjectCase{"", -1, -2, false},          // an empty file changes nothing

@@ -224,7 +224,7 @@ struct Wait {
   bool forRoom;  // waitForRoom, else waitUntilSent
   bool held;
   bool farEndGone;
-  bool givenUp;       // giveUp() says so whether or not a signal came
+  bool givenUp;  // giveUp() says so whether or not a signal came
   bool signalLandsJustBefore;
   int ms;
   LineWait result;
@@ -288,15 +288,14 @@ INSTANTIATE_TEST_SUITE_P(
         Wait{"RoomOnAFreeLine", true, false, false, false, false, 5000, LineWait::ready},
         Wait{"NoRoomOnAHeldLine", true, true, false, false, false, 20, LineWait::timedOut},
         Wait{"GivenUpBeforeWaiting", true, false, false, true, false, 5000, LineWait::cancelled},
-        Wait{"SignalJustBeforeTheWait", true, true, false, false, true, 5000,
-             LineWait::cancelled},
+        Wait{"SignalJustBeforeTheWait", true, true, false, false, true, 5000, LineWait::cancelled},
         Wait{"FarEndGone", true, false, true, false, false, 5000, LineWait::failed},
         Wait{"NothingLeftToSend", false, false, false, false, false, 5000, LineWait::ready},
         Wait{"SentOnceDrained", false, false, false, false, false, 5000, LineWait::ready, 3},
         Wait{"NotDrainedInTime", false, false, false, false, false, 20, LineWait::timedOut,
              1 << 30},
-        Wait{"GivenUpWhileDraining", false, false, false, true, false, 5000,
-             LineWait::cancelled, 1 << 30},
+        Wait{"GivenUpWhileDraining", false, false, false, true, false, 5000, LineWait::cancelled,
+             1 << 30},
         Wait{"SignalWhileDraining", false, false, false, false, true, 5000, LineWait::cancelled,
              1 << 30},
         // What has been sent has been sent, whatever the caller would give up.

@@ -199,7 +199,13 @@ class SteerWithStaleAfter : public SteerOnALine {
 };
 
 // How a producer may change a position file; each way counts as new positions.
-enum class Rewrite { replaced, inPlaceWithinTheSecond, replacedKeepingSizeAndTime, grownKeepingTime, removed };
+enum class Rewrite {
+  replaced,
+  inPlaceWithinTheSecond,
+  replacedKeepingSizeAndTime,
+  grownKeepingTime,
+  removed
+};
 
 struct Change {
   const char* file;
@@ -320,8 +326,10 @@ TEST_P(SteerArguments, AnswerWithoutTouchingTheBoard) {
   }
 }
 
-const std::string notMs = "steer: --stale-after takes a whole number of milliseconds, 1 or more, not ";
-const std::string notDevice = "steer: --device takes a character device (or one yet to appear), not ";
+const std::string notMs =
+    "steer: --stale-after takes a whole number of milliseconds, 1 or more, not ";
+const std::string notDevice =
+    "steer: --device takes a character device (or one yet to appear), not ";
 
 INSTANTIATE_TEST_SUITE_P(
     CommandLine, SteerArguments,
@@ -334,12 +342,16 @@ INSTANTIATE_TEST_SUITE_P(
         Arguments{"DeviceIsAFolder", {"--device", "/dev"}, 2, notDevice + "'/dev'"},
         Arguments{"DeviceIsAFile", {"--device=b.txt"}, 2, notDevice + "'b.txt'"},
         Arguments{"UnknownOption", {"--fast"}, 2, "steer: unknown option '--fast'"},
-        Arguments{"OptionWithATail", {"--devices", "/dev/ttyUSB0"}, 2,
+        Arguments{"OptionWithATail",
+                  {"--devices", "/dev/ttyUSB0"},
+                  2,
                   "steer: unknown option '--devices'"},
-        Arguments{"MillisecondsRunOn", {"--stale-after5"}, 2,
-                  "steer: unknown option '--stale-after5'"},
+        Arguments{
+            "MillisecondsRunOn", {"--stale-after5"}, 2, "steer: unknown option '--stale-after5'"},
         Arguments{"StrayArgument", {"t.txt"}, 2, "steer: unexpected argument 't.txt'"},
-        Arguments{"NoMilliseconds", {"--stale-after"}, 2,
+        Arguments{"NoMilliseconds",
+                  {"--stale-after"},
+                  2,
                   "steer: option needs a number of milliseconds: '--stale-after'"},
         Arguments{"EmptyMilliseconds", {"--stale-after="}, 2, notMs + "''"},
         Arguments{"ZeroMilliseconds", {"--stale-after", "0"}, 2, notMs + "'0'"},
@@ -349,7 +361,9 @@ INSTANTIATE_TEST_SUITE_P(
         Arguments{"PlusSign", {"--stale-after", "+5"}, 2, notMs + "'+5'"},
         Arguments{"LeadingBlank", {"--stale-after", " 5"}, 2, notMs + "' 5'"},
         Arguments{"JustTooLarge", {"--stale-after", "2147483648"}, 2, notMs + "'2147483648'"},
-        Arguments{"FarTooLarge", {"--stale-after", "99999999999999999999"}, 2,
+        Arguments{"FarTooLarge",
+                  {"--stale-after", "99999999999999999999"},
+                  2,
                   notMs + "'99999999999999999999'"}),
     [](const testing::TestParamInfo<Arguments>& info) { return info.param.name; });
 
@@ -544,7 +558,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "/dev/ttyACM0 (choose one with --device PATH); steer decides and echoes only "
                     "until it appears\n",
                     0},
-        LinkTrouble{"DeviceYetToAppear", "/dev/ttyUSB0", false,
+        LinkTrouble{"DeviceYetToAppear",
+                    "/dev/ttyUSB0",
+                    false,
                     "steer: no board at /dev/ttyUSB7 (no such device); serial devices here: "
                     "/dev/ttyUSB0 (choose one with --device PATH); steer decides and echoes only "
                     "until it appears\n",

@@ -95,14 +95,17 @@ const std::function<bool(const ToolRun&)> probing = [](const ToolRun& run) {
 };
 
 const Watched watched[] = {
-    {"SteerOnTheExamples", {}, STEER_PROGRAM,
+    {"SteerOnTheExamples",
+     {},
+     STEER_PROGRAM,
      // Echoes from many passes show that the first has ended and the handlers are in place.
      // (The signal mask in /proc would not tell: under an emulator it shows the emulator's.)
      [](const ToolRun& run) {
        return run.err().find("frame, code 4 goal right, power 50") != std::string::npos &&
               countOf(run.out(), "nap = 4, pwr = 50") >= 100;
      },
-     SIGINT, 0,
+     SIGINT,
+     0,
      [](const ToolRun& run, const std::string& line, int status) {
        // Whole frames, perhaps the power byte of an interrupted one, then the stop.
        const size_t frames = countOf(line, "\x32\x84");
@@ -113,20 +116,35 @@ const Watched watched[] = {
        EXPECT_TRUE(frames == echoes || frames == echoes + 1) << frames << " for " << echoes;
        EXPECT_EQ(run.out(), repeat("nap = 4, pwr = 50", echoes) + farewell);
        const std::string run4 = "  (before: 32 84 x " + std::to_string(frames) + ")\n";
-       return Expected{"line   " + arduinoLine + "\n32 84  frame, code 4 goal right, power 50\n" +
-                           (cutOff ? "32     power 50 whose direction byte never came" + run4 +
-                                         stopTold + "\n"
-                                   : stopTold + run4) +
-                           "end    exit status " + std::to_string(status) + "\n",
-                       jsonOf(line.size(), frames, 1, cutOff ? 1 : 0, status)};
+       return Expected{
+           "line   " + arduinoLine + "\n32 84  frame, code 4 goal right, power 50\n" +
+               (cutOff ? "32     power 50 whose direction byte never came" + run4 + stopTold + "\n"
+                       : stopTold + run4) +
+               "end    exit status " + std::to_string(status) + "\n",
+           jsonOf(line.size(), frames, 1, cutOff ? 1 : 0, status)};
      }},
-    {"LinkProbeInterrupted", {"--device", "/dev/ttyACM0"}, LINKPROBE_PROGRAM, probing, SIGINT,
-     128 + SIGINT, testBytes},
+    {"LinkProbeInterrupted",
+     {"--device", "/dev/ttyACM0"},
+     LINKPROBE_PROGRAM,
+     probing,
+     SIGINT,
+     128 + SIGINT,
+     testBytes},
     // Signals that end virtual-board end its program, which tells how it ended.
-    {"LinkProbeTerminated", {"--device", "/dev/ttyACM0"}, LINKPROBE_PROGRAM, probing, SIGTERM,
-     128 + SIGTERM, testBytes},
-    {"LinkProbeHungUp", {"--device", "/dev/ttyACM0"}, LINKPROBE_PROGRAM, probing, SIGHUP,
-     128 + SIGHUP, testBytes},
+    {"LinkProbeTerminated",
+     {"--device", "/dev/ttyACM0"},
+     LINKPROBE_PROGRAM,
+     probing,
+     SIGTERM,
+     128 + SIGTERM,
+     testBytes},
+    {"LinkProbeHungUp",
+     {"--device", "/dev/ttyACM0"},
+     LINKPROBE_PROGRAM,
+     probing,
+     SIGHUP,
+     128 + SIGHUP,
+     testBytes},
 };
 
 void PrintTo(const Watched& c, std::ostream* out) { *out << c.name; }
@@ -196,7 +214,11 @@ struct Scripted {
 };
 
 const Scripted scripted[] = {
-    {"ProgramThatSetsNoRate", {}, send("\x32\x81\x32\x81\x32") + "; exit 3", 3, 3,
+    {"ProgramThatSetsNoRate",
+     {},
+     send("\x32\x81\x32\x81\x32") + "; exit 3",
+     3,
+     3,
      "32 81  frame, code 1 object right, power 50\n"
      "32     power 50 whose direction byte never came  (before: 32 81 x 2)\n"
      "end    exit status 3\n",
@@ -204,11 +226,14 @@ const Scripted scripted[] = {
      R"({"bytes": 5, "frames": {"1": 2, "2": 0, "3": 0, "4": 0, "5": 0}, "stops": 0, )"
      R"("lone_power_bytes": 1, "stray_bytes": 0, "baud": null, "exit_status": 3})"
      "\n",
-     "\x32\x81\x32\x81\x32", ""},
-    {"ProgramKilledAfterSettingTheLine", {},
+     "\x32\x81\x32\x81\x32",
+     ""},
+    {"ProgramKilledAfterSettingTheLine",
+     {},
      "stty -F /dev/ttyUSB0 115200 raw cstopb; " + send("\x00\x80\x80\xff\x85\x32\x00\x80"s) +
          "; kill -s TERM $$",
-     128 + SIGTERM, 128 + SIGTERM,
+     128 + SIGTERM,
+     128 + SIGTERM,
      "line   115200 baud, 8 data bits, no parity, 2 stop bits, raw\n"
      "00 80  stop\n"
      "80     stop, without its 00\n"
@@ -221,13 +246,16 @@ const Scripted scripted[] = {
      R"({"bytes": 8, "frames": {"1": 0, "2": 0, "3": 0, "4": 0, "5": 0}, "stops": 3, )"
      R"("lone_power_bytes": 1, "stray_bytes": 2, "baud": 115200, "exit_status": 143})"
      "\n",
-     "\x00\x80\x80\xff\x85\x32\x00\x80"s, ""},
+     "\x00\x80\x80\xff\x85\x32\x00\x80"s,
+     ""},
     // The program's /dev holds what a console program needs and the board, nothing else.
-    {"MoreThanTheToolReadsAtOnce", {},
+    {"MoreThanTheToolReadsAtOnce",
+     {},
      "LC_ALL=C ls -A /dev; readlink /dev/ptmx /dev/fd /dev/stdin /dev/stdout /dev/stderr; "
      "head -c 70000 /dev/zero > /dev/ttyUSB0; " +
          send("\x32\x84"),
-     0, 0,
+     0,
+     0,
      "00     power 0 whose direction byte never came\n"
      "32 84  frame, code 4 goal right, power 50  (before: 00 x 70000)\n"
      "end    exit status 0\n",
@@ -238,23 +266,43 @@ const Scripted scripted[] = {
      std::string(70000, '\0') + "\x32\x84",
      "fd\nnull\nptmx\npts\nstderr\nstdin\nstdout\ntty\nttyUSB0\nurandom\nzero\n"
      "pts/ptmx\n/proc/self/fd\n/proc/self/fd/0\n/proc/self/fd/1\n/proc/self/fd/2\n"},
-    {"NodeInAFolderOfItsOwn", {"--device", nestedNode},
-     "LC_ALL=C ls -A /dev; " + send("\x64\x85", nestedNode), 0, 0,
-     "64 85  frame, code 5 aligned, power 100\nend    exit status 0\n", untouchedLine,
+    {"NodeInAFolderOfItsOwn",
+     {"--device", nestedNode},
+     "LC_ALL=C ls -A /dev; " + send("\x64\x85", nestedNode),
+     0,
+     0,
+     "64 85  frame, code 5 aligned, power 100\nend    exit status 0\n",
+     untouchedLine,
      R"({"bytes": 2, "frames": {"1": 0, "2": 0, "3": 0, "4": 0, "5": 1}, "stops": 0, )"
      R"("lone_power_bytes": 0, "stray_bytes": 0, "baud": null, "exit_status": 0})"
      "\n",
-     "\x64\x85", "fd\nnull\nptmx\npts\nserial\nstderr\nstdin\nstdout\ntty\nurandom\nzero\n"},
+     "\x64\x85",
+     "fd\nnull\nptmx\npts\nserial\nstderr\nstdin\nstdout\ntty\nurandom\nzero\n"},
     // Output that cannot be written fails the run, whatever the program's status.
-    {"RawThatCannotBeWritten", {"--raw", "/dev/full"}, send("\x32\x81"), 2, 0,
-     "32 81  frame, code 1 object right, power 50\nend    exit status 0\n", untouchedLine,
+    {"RawThatCannotBeWritten",
+     {"--raw", "/dev/full"},
+     send("\x32\x81"),
+     2,
+     0,
+     "32 81  frame, code 1 object right, power 50\nend    exit status 0\n",
+     untouchedLine,
      R"({"bytes": 2, "frames": {"1": 1, "2": 0, "3": 0, "4": 0, "5": 0}, "stops": 0, )"
      R"("lone_power_bytes": 0, "stray_bytes": 0, "baud": null, "exit_status": 0})"
      "\n",
-     earlier, "", "virtual-board: writing --raw /dev/full failed\n"},
-    {"JsonThatCannotBeWritten", {"--json", "/dev/full"}, send("\x32\x81"), 2, 0,
-     "32 81  frame, code 1 object right, power 50\nend    exit status 0\n", untouchedLine, earlier,
-     "\x32\x81", "", "virtual-board: writing --json /dev/full failed: No space left on device\n"},
+     earlier,
+     "",
+     "virtual-board: writing --raw /dev/full failed\n"},
+    {"JsonThatCannotBeWritten",
+     {"--json", "/dev/full"},
+     send("\x32\x81"),
+     2,
+     0,
+     "32 81  frame, code 1 object right, power 50\nend    exit status 0\n",
+     untouchedLine,
+     earlier,
+     "\x32\x81",
+     "",
+     "virtual-board: writing --json /dev/full failed: No space left on device\n"},
 };
 
 void PrintTo(const Scripted& c, std::ostream* out) { *out << c.name; }
@@ -272,8 +320,8 @@ TEST_P(ScriptedProgram, IsReportedExactly) {
   }
   ASSERT_TRUE(run.start()) << run.error();
   ASSERT_EQ(run.finish(), c.status) << run.error() << run.err();
-  expectReport(run.err(), c.options.size() > 1 && c.options[0] == "--device" ? c.options[1]
-                                                                             : "/dev/ttyUSB0",
+  expectReport(run.err(),
+               c.options.size() > 1 && c.options[0] == "--device" ? c.options[1] : "/dev/ttyUSB0",
                c.events, c.line, c.ended, c.after);
   EXPECT_EQ(run.file("summary.json"), c.json);
   EXPECT_EQ(run.file("line.bin"), c.raw);
@@ -321,37 +369,69 @@ std::string why(const std::string& reason) { return "virtual-board: " + reason +
 const Refused refused[] = {
     {"Help", {"--help", "--bogus"}, 0, "", usage + "\nRuns COMMAND"},
     {"ShortHelp", {"-h", "touch", "started"}, 0, "", usage + "\nRuns COMMAND"},
-    {"UnknownOption", {"--bogus", "-h", "touch", "started"}, 2,
+    {"UnknownOption",
+     {"--bogus", "-h", "touch", "started"},
+     2,
      why("unknown option --bogus; " + usage)},
-    {"UnknownOptionWithAValue", {"--rate=9600", "touch", "started"}, 2,
+    {"UnknownOptionWithAValue",
+     {"--rate=9600", "touch", "started"},
+     2,
      why("unknown option --rate=9600; " + usage)},
     {"NoCommand", {"--device", "/dev/ttyACM0"}, 2, why("no COMMAND given; " + usage)},
     {"NoCommandAfterTheOptions", {"--raw", "line.bin", "--"}, 2, why("no COMMAND given; " + usage)},
     {"OptionWithoutItsValue", {"--json"}, 2, why("--json needs a value; " + usage)},
-    {"OptionWithAnEmptyValue", {"--raw=", "touch", "started"}, 2, why("--raw needs a value; " + usage)},
-    {"DeviceNotUnderDev", {"--device", "/tmp/ttyUSB0", "touch", "started"}, 2,
+    {"OptionWithAnEmptyValue",
+     {"--raw=", "touch", "started"},
+     2,
+     why("--raw needs a value; " + usage)},
+    {"DeviceNotUnderDev",
+     {"--device", "/tmp/ttyUSB0", "touch", "started"},
+     2,
      why("--device /tmp/ttyUSB0 is not under /dev")},
-    {"DeviceIsDevItself", {"--device=/dev/", "touch", "started"}, 2,
+    {"DeviceIsDevItself",
+     {"--device=/dev/", "touch", "started"},
+     2,
      why("--device /dev/ is not under /dev")},
-    {"DeviceLeavingDev", {"--device", "/dev/../tmp/ttyUSB0", "touch", "started"}, 2,
-     why("--device /dev/../tmp/ttyUSB0 must name a node under /dev plainly, without . or .. or //")},
-    {"DeviceWithAnEmptyStep", {"--device", "/dev//ttyUSB0", "touch", "started"}, 2,
+    {"DeviceLeavingDev",
+     {"--device", "/dev/../tmp/ttyUSB0", "touch", "started"},
+     2,
+     why("--device /dev/../tmp/ttyUSB0 must name a node under /dev plainly, without . or .. or "
+         "//")},
+    {"DeviceWithAnEmptyStep",
+     {"--device", "/dev//ttyUSB0", "touch", "started"},
+     2,
      why("--device /dev//ttyUSB0 must name a node under /dev plainly, without . or .. or //")},
-    {"DeviceEndingInASlash", {"--device", "/dev/ttyUSB0/", "touch", "started"}, 2,
+    {"DeviceEndingInASlash",
+     {"--device", "/dev/ttyUSB0/", "touch", "started"},
+     2,
      why("--device /dev/ttyUSB0/ must name a node under /dev plainly, without . or .. or //")},
-    {"DeviceTakenByTheSandbox", {"--device", "/dev/null", "touch", "started"}, 2,
+    {"DeviceTakenByTheSandbox",
+     {"--device", "/dev/null", "touch", "started"},
+     2,
      why("--device /dev/null is taken by the private /dev's own /dev/null")},
-    {"DeviceUnderTheSandboxsPts", {"--device", "/dev/pts/3", "touch", "started"}, 2,
+    {"DeviceUnderTheSandboxsPts",
+     {"--device", "/dev/pts/3", "touch", "started"},
+     2,
      why("--device /dev/pts/3 is taken by the private /dev's own /dev/pts")},
-    {"DeviceUnderTheSandboxsFd", {"--device", "/dev/fd/1", "touch", "started"}, 2,
+    {"DeviceUnderTheSandboxsFd",
+     {"--device", "/dev/fd/1", "touch", "started"},
+     2,
      why("--device /dev/fd/1 is taken by the private /dev's own /dev/fd")},
-    {"UnwritableRaw", {"--raw", "no/such/folder", "touch", "started"}, 2,
+    {"UnwritableRaw",
+     {"--raw", "no/such/folder", "touch", "started"},
+     2,
      why("cannot write --raw no/such/folder: No such file or directory")},
-    {"UnwritableJson", {"--json", "no/such/folder", "touch", "started"}, 2,
+    {"UnwritableJson",
+     {"--json", "no/such/folder", "touch", "started"},
+     2,
      why("cannot write --json no/such/folder: No such file or directory")},
-    {"CommandNotFound", {"--", "no-such-program-anywhere", "started"}, 127,
+    {"CommandNotFound",
+     {"--", "no-such-program-anywhere", "started"},
+     127,
      why("cannot run no-such-program-anywhere: No such file or directory")},
-    {"CommandNotFoundWithoutDashes", {"no-such-program-anywhere", "--", "started"}, 127,
+    {"CommandNotFoundWithoutDashes",
+     {"no-such-program-anywhere", "--", "started"},
+     127,
      why("cannot run no-such-program-anywhere: No such file or directory")},
 };
 
