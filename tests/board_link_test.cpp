@@ -64,18 +64,24 @@ TEST_F(BoardLink, CommandGoesOutAsPowerThenDirectionEachInItsOwnCycle) {
 }
 
 // A line whose room is gone between the wait for it and the write (its output stopped just
-// then) is waited on again, and the byte written once there is room.
-TEST_F(BoardLink, AWriteThatFindsNoRoomWaitsForRoomAgain) {
+// then) is waited on again, and the byte written once there is room. A write that a signal
+// interrupted, and that the layer then finished, leaves EINTR behind: it went out all the same.
+TEST_F(BoardLink, AWriteThatFindsNoRoomWaitsAgainAndAnInterruptedOneIsDone) {
   recording::roomGoneWrites = 2;
   CaptureStdout();
   CaptureStderr();
   steer::toArduino(1, 50);
+  recording::writeError = EINTR;
+  recording::after = [](const Call& c) {
+    if (c.kind == Call::Write) recording::writeError = 0;
+  };
+  steer::toArduino(2, 50);
   EXPECT_EQ(GetCapturedStderr(), "");
-  EXPECT_EQ(GetCapturedStdout(), "nap = 1, pwr = 50");
-  EXPECT_EQ(recording::bytes(), "\x32\x81");
+  EXPECT_EQ(GetCapturedStdout(), "nap = 1, pwr = 50nap = 2, pwr = 50");
+  EXPECT_EQ(recording::bytes(), "\x32\x81\x32\x82");
   std::string kinds;
   for (const Call& c : recording::calls) kinds += "owcd"[c.kind];
-  EXPECT_EQ(kinds, "owwwcowc");
+  EXPECT_EQ(kinds, "owwwcowcowcowc");
 }
 
 // A line that fails for a moment and works again is not news: what the operator is told of it

@@ -27,6 +27,12 @@ for list in "${lists[@]}"; do [[ -f $list ]] || { echo "no such list: $list" >&2
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# The lists as they are now: editing one while this runs changes nothing here.
+mkdir "$work/lists"
+for i in "${!lists[@]}"; do
+  cp "${lists[i]}" "$work/lists/$i-$(basename "${lists[i]}")"
+  lists[i]="$work/lists/$i-$(basename "${lists[i]}")"
+done
 
 # One fault a line: file @@ text as it stands @@ text with the fault @@ what the fault is.
 # "\n" in either text stands for a line break, "(nothing)" for no text at all. The first place
@@ -34,8 +40,8 @@ trap 'rm -rf "$work"' EXIT
 cd "$src"
 git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t "$work"
 cmake -S "$work" -B "$work/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON >/dev/null
-build() { cmake --build "$work/build" -j2 >/dev/null 2>&1; }
-suite() { (cd "$work/build" && ctest -j2 --timeout 30 --stop-on-failure >"$work/suite.log" 2>&1); }
+build() { cmake --build "$work/build" -j2 </dev/null >/dev/null 2>&1; }
+suite() { (cd "$work/build" && ctest -j2 --timeout 30 --stop-on-failure </dev/null >"$work/suite.log" 2>&1); }
 if ! build; then
   echo "the sources do not build without any fault: nothing to measure" >&2
   exit 1
@@ -50,6 +56,7 @@ all_killed=0
 all_total=0
 for list in "${lists[@]}"; do
   name=$(basename "$list" .txt)
+  name=${name#*-}
   killed=0
   total=0
   echo "=== $name"

@@ -255,7 +255,7 @@ TEST_P(LineBounds, EndAsTheLineAndTheCallerSay) {
   makeWritesNonBlocking(fd);
   EXPECT_NE(fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << "a write could block";
   if (w.held) {
-    ASSERT_EQ(tcflow(held, TCOOFF), 0);
+    ASSERT_EQ(ioctl(held, TCXONC, TCOOFF), 0);
   }
   if (w.farEndGone) {
     close(master);
@@ -278,7 +278,7 @@ TEST_P(LineBounds, EndAsTheLineAndTheCallerSay) {
   EXPECT_EQ(signalCame, w.signalLandsJustBefore ? 1 : 0);
   looksAtAQueuedByte = -1;
   sigaction(SIGUSR1, &before, nullptr);
-  if (w.held) tcflow(held, TCOON);
+  if (w.held) ioctl(held, TCXONC, TCOON);
   serialClose(fd);
 }
 
