@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -197,6 +198,8 @@ int main(int argc, char** argv) {
     const int status = exitStatusOf(board::watchUntilEnd(watch, atStart, both));
     const std::string simulation = firmware->finish();
     report.simulated(firmware->motors(), simulation);
+    // The end follows what the simulated board did after the program's end, such as its time-out.
+    watch.endedAt = std::max(watch.endedAt, firmware->lastToldAt());
     return endRun(options, report, watch, status, raw, json);
   }
 #endif
