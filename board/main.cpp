@@ -6,7 +6,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -109,8 +108,8 @@ bool writeJson(const std::string& path, int fd, const std::string& json) {
 
 // The summary, and what --json and --raw need to end; the exit status.
 int endRun(const board::Options& options, board::Report& report, const board::Watch& watch,
-           int status, int raw, int json) {
-  report.end(watch.endedAt, status, watch.mostWaiting);
+           int status, int raw, int json, double lastEventAt = 0) {
+  report.end(watch.endedAt, status, watch.mostWaiting, lastEventAt);
   bool written = writeJson(options.json, json, board::summaryJson(report.tally(), status));
   if (watch.rawFailed || (raw >= 0 && close(raw) != 0)) {
     (void)std::fprintf(stderr, "virtual-board: writing --raw %s failed\n", options.raw.c_str());
@@ -199,8 +198,7 @@ int main(int argc, char** argv) {
     const std::string simulation = firmware->finish();
     report.simulated(firmware->motors(), simulation);
     // The end follows what the simulated board did after the program's end, such as its time-out.
-    watch.endedAt = std::max(watch.endedAt, firmware->lastToldAt());
-    return endRun(options, report, watch, status, raw, json);
+    return endRun(options, report, watch, status, raw, json, firmware->lastToldAt());
   }
 #endif
   const int status = exitStatusOf(board::watchUntilEnd(watch, atStart, report));
