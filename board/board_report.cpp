@@ -1,5 +1,7 @@
 #include "board_report.h"
 
+#include <algorithm>
+
 #include "line_pace.h"
 
 namespace board {
@@ -150,10 +152,10 @@ void Report::simulated(const std::string& motors, const std::string& how) {
   tally_.simulation = how;
 }
 
-void Report::end(double at, int exitStatus, std::uint64_t mostWaiting) {
+void Report::end(double at, int exitStatus, std::uint64_t mostWaiting, double lastEventAt) {
   tally_.duration = at;
   tally_.mostWaiting = mostWaiting;
-  tell(at, "end", "exit status " + std::to_string(exitStatus));
+  tell(std::max(at, lastEventAt), "end", "exit status " + std::to_string(exitStatus));
   const Tally& t = tally_;
   std::string frames;
   for (int code = 1; code <= FrameDecoder::lastCode; ++code) {

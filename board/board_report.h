@@ -44,7 +44,8 @@ class Report final : public Receiver {
   // What the simulated board's motors were at the end, for the summary.
   void simulated(const std::string& motors, const std::string& how);
   // Tells how the program ended and the summary.
-  void end(double at, int exitStatus, std::uint64_t mostWaiting);
+  // The end is told no earlier than `lastEventAt`, the last event told of a simulated board.
+  void end(double at, int exitStatus, std::uint64_t mostWaiting, double lastEventAt = 0);
 
   const Tally& tally() const { return tally_; }
 

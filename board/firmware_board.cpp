@@ -151,6 +151,7 @@ void FirmwareBoard::runTo(SimTime target) {
   const std::string state = describeMotors(sim_->motors());
   if (state == told_) return;
   told_ = state;
+  toldAt_ = seconds(at);
   (void)std::fprintf(out_, "%9.3fs  motors: %s\n", seconds(at), told_.c_str());
 }
 

@@ -42,6 +42,8 @@ class FirmwareBoard final : public Receiver {
   // time-out shows; then stops. Returns the summary's line about it.
   std::string finish();
   const std::string& motors() const { return told_; }
+  // When the last change of the motors that it told happened, seconds from the start.
+  double lastToldAt() const { return toldAt_; }
 
  private:
   struct Byte {
@@ -72,6 +74,7 @@ class FirmwareBoard final : public Receiver {
   double mostBehind_ = 0;      // the most the simulation fell behind the wall clock
   bool stopped_ = false;       // the processor stopped for good
   std::string told_ = "off";
+  double toldAt_ = 0;
 };
 
 }  // namespace board

@@ -108,8 +108,8 @@ bool writeJson(const std::string& path, int fd, const std::string& json) {
 
 // The summary, and what --json and --raw need to end; the exit status.
 int endRun(const board::Options& options, board::Report& report, const board::Watch& watch,
-           int status, int raw, int json) {
-  report.end(watch.endedAt, status, watch.mostWaiting);
+           int status, int raw, int json, double lastEventAt = 0) {
+  report.end(watch.endedAt, status, watch.mostWaiting, lastEventAt);
   bool written = writeJson(options.json, json, board::summaryJson(report.tally(), status));
   if (watch.rawFailed || (raw >= 0 && close(raw) != 0)) {
     (void)std::fprintf(stderr, "virtual-board: writing --raw %s failed\n", options.raw.c_str());
@@ -197,7 +197,8 @@ int main(int argc, char** argv) {
     const int status = exitStatusOf(board::watchUntilEnd(watch, atStart, both));
     const std::string simulation = firmware->finish();
     report.simulated(firmware->motors(), simulation);
-    return endRun(options, report, watch, status, raw, json);
+    // The end follows what the simulated board did after the program's end, such as its time-out.
+    return endRun(options, report, watch, status, raw, json, firmware->lastToldAt());
   }
 #endif
   const int status = exitStatusOf(board::watchUntilEnd(watch, atStart, report));

@@ -15,7 +15,9 @@ namespace steer {
 namespace {
 
 constexpr const char* usage =
-    "Usage: steer [--device PATH] [--stale-after MS]\n       steer --help | --version\n";
+    "Usage: steer [--device PATH] [--stale-after MS] [--band PX] [--turn-power N]\n"
+    "             [--drive-power N] [--min-power N]\n"
+    "       steer --help | --version\n";
 
 constexpr const char* help =
     "Steers a robot toward the positions in t.txt (goal points) and b.txt (object) of the\n"
@@ -24,6 +26,11 @@ constexpr const char* help =
     "  --device PATH     the board's serial device (default /dev/ttyUSB0); it may appear later\n"
     "  --stale-after MS  stop the board once neither file has changed for MS milliseconds,\n"
     "                    and steer again when one changes\n"
+    "  --band PX         half-width of the centre band, in columns, 0 to 320 (default 10)\n"
+    "  --turn-power N    power of the turns and arcs, 0 to 127 (default 50)\n"
+    "  --drive-power N   power of straight ahead, once lined up, 0 to 127 (default 100)\n"
+    "  --min-power N     turn slower near the band: from --turn-power at the frame's edge\n"
+    "                    down to N at the band's edge, 0 to --turn-power (default: no slowing)\n"
     "  -h, --help        show this help and exit\n"
     "  --version         show the version and exit\n"
     "\n"
@@ -37,16 +44,32 @@ int refuse(const char* reason, const char* what) {
   return 2;
 }
 
-// A whole number of milliseconds, at least 1, and nothing after it.
-bool readMs(const char* text, int& ms) {
+// A whole number from lo to hi, and nothing after it.
+bool readWhole(const char* text, int lo, int hi, int& number) {
   if (text[0] < '0' || text[0] > '9') return false;
   errno = 0;
   char* end = nullptr;
   const long value = std::strtol(text, &end, 10);
-  if (errno != 0 || *end != '\0' || value < 1 || value > INT_MAX) return false;
-  ms = static_cast<int>(value);
+  if (errno != 0 || *end != '\0' || value < lo || value > hi) return false;
+  number = static_cast<int>(value);
   return true;
 }
+
+// The options that take a whole number, what it means and the numbers allowed; the wire's power
+// byte keeps its top bit clear, so powers stop at 127.
+struct NumberOption {
+  const char* name;
+  int* value;
+  int lo;
+  int hi;
+  const char* refusal;
+};
+const NumberOption numberOptions[] = {
+    {"--band", &band, 0, 320, "--band takes a whole number of columns from 0 to 320, not"},
+    {"--turn-power", &pwr, 0, 127, "--turn-power takes a whole number from 0 to 127, not"},
+    {"--drive-power", &drivePower, 0, 127, "--drive-power takes a whole number from 0 to 127, not"},
+    {"--min-power", &minPower, 0, 127, "--min-power takes a whole number from 0 to 127, not"},
+};
 
 // A device path that exists must be a character device; one that does not may appear later.
 bool usableDevice(const char* path) {
@@ -83,9 +106,18 @@ int readArguments(int argc, const char* const argv[]) {
       std::printf("steer %s\n", STEER_VERSION);
       return 0;
     }
-    if (option("--stale-after", argc, argv, i, value)) {
+    const NumberOption* number = nullptr;
+    for (const NumberOption& o : numberOptions) {
+      if (number == nullptr && option(o.name, argc, argv, i, value)) number = &o;
+    }
+    if (number != nullptr) {
+      if (value == nullptr) return refuse("option needs a number:", arg);
+      if (!readWhole(value, number->lo, number->hi, *number->value)) {
+        return refuse(number->refusal, value);
+      }
+    } else if (option("--stale-after", argc, argv, i, value)) {
       if (value == nullptr) return refuse("option needs a number of milliseconds:", arg);
-      if (!readMs(value, staleAfter)) {
+      if (!readWhole(value, 1, INT_MAX, staleAfter)) {
         return refuse("--stale-after takes a whole number of milliseconds, 1 or more, not", value);
       }
     } else if (option("--device", argc, argv, i, value)) {
@@ -97,6 +129,11 @@ int readArguments(int argc, const char* const argv[]) {
     } else {
       return refuse(arg[0] == '-' ? "unknown option" : "unexpected argument", arg);
     }
+  }
+  if (minPower > pwr) {
+    (void)std::fprintf(stderr, "steer: --min-power %d is above --turn-power %d\n%s", minPower, pwr,
+                       usage);
+    return 2;
   }
   return -1;
 }

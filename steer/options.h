@@ -1,12 +1,13 @@
-// The controller's command line: `steer [--device PATH] [--stale-after MS]`, `steer --help`,
+// The controller's command line: `steer [--device PATH] [--stale-after MS] [--band PX] ...`,
 // `steer --version`.
 #pragma once
 
 namespace steer {
 
-// Reads the arguments, setting device and staleAfter. Returns -1 when the controller should steer.
-// Otherwise it has printed what was asked for (help, version: standard output) or why it refuses
-// (a one-line reason and the usage: standard error), and returns the exit status, 0 or 2.
+// Reads the arguments, setting device, staleAfter, band and the powers. Returns -1 when the
+// controller should steer. Otherwise it has printed what was asked for (help, version: standard
+// output) or why it refuses (a one-line reason and the usage: standard error), and returns the exit
+// status, 0 or 2.
 int readArguments(int argc, const char* const argv[]);
 
 }  // namespace steer

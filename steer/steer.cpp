@@ -17,6 +17,11 @@ namespace steer {
 int width = 640;
 int height = 480;
 int pwr = 50;
+int band = 10;
+int drivePower = 100;
+int minPower = -1;
+bool objectRead = false;
+bool goalRead = false;
 int goal = 0;
 std::FILE* f = nullptr;
 float m[8] = {};
@@ -40,8 +45,6 @@ static_assert(std::atomic<int>::is_always_lock_free,
 namespace {
 
 constexpr int baud = 9600;
-constexpr int bandHalfWidth = 10;
-constexpr int alignedPower = 100;
 constexpr int byteWait = 10;
 constexpr int topBit = 0x80;
 constexpr const char* farewell = "\n\n\nbye bye";
@@ -231,6 +234,7 @@ void readGoalPoints() {
   const int n = std::fscanf(f, "%f %f \n %f %f \n %f %f \n %f %f", &m[0], &m[1], &m[2], &m[3],
                             &m[4], &m[5], &m[6], &m[7]);
   noteRead(goalFile, n, 8);
+  goalRead = goalRead || n == 8;
   // A file that was only read loses nothing when closing fails.
   (void)std::fclose(f);
   f = nullptr;
@@ -245,6 +249,7 @@ void readObjectPosition() {
   // NOLINTNEXTLINE(cert-err34-c): read as in readGoalPoints
   const int n = std::fscanf(f, "(%f, %f ", &b[0], &b[1]);
   noteRead(objectFile, n, 2);
+  objectRead = objectRead || n == 2;
   (void)std::fclose(f);
   f = nullptr;
 }
@@ -258,17 +263,43 @@ int goalFromMean(float mean) {
   return static_cast<int>(mean);
 }
 
+namespace {
+
+// Tells once that no command goes out until `file` has been read whole.
+Command waitFor(const char* file, const char* before, bool& told) {
+  if (!told) (void)std::fprintf(stderr, "steer: waiting for %s before %s\n", file, before);
+  told = true;
+  return {0, 0};
+}
+
+}  // namespace
+
+int turnPower(float offset, int cx) {
+  if (minPower < 0 || minPower >= pwr || cx <= band) return pwr;
+  const float share = (offset - static_cast<float>(band)) / static_cast<float>(cx - band);
+  if (!(share < 1)) return pwr;  // the frame's edge or beyond
+  if (!(share > 0)) return minPower;
+  return minPower + static_cast<int>(static_cast<float>(pwr - minPower) * share + 0.5F);
+}
+
 Command decide(int cx) {
-  const int hi = cx + bandHalfWidth;
-  const int lo = cx - bandHalfWidth;
+  static bool toldObject = false;
+  static bool toldGoal = false;
+  if (!objectRead) return waitFor("b.txt", "steering", toldObject);
+  const int hi = cx + band;
+  const int lo = cx - band;
   const float x = b[0];
-  if (x > static_cast<float>(hi)) return {1, pwr};
-  if (x < static_cast<float>(lo)) return {2, pwr};
+  const float offset = x - static_cast<float>(cx);
+  if (x > static_cast<float>(hi)) return {1, turnPower(offset, cx)};
+  if (x < static_cast<float>(lo)) return {2, turnPower(-offset, cx)};
   if (static_cast<float>(lo) <= x && x <= static_cast<float>(hi)) {
+    if (!goalRead) return waitFor("t.txt", "lining up with the goal", toldGoal);
     goal = goalFromMean((m[2] + m[6]) / 2);
-    if (goal > hi) return {4, pwr};
-    if (goal < lo) return {3, pwr};
-    return {5, alignedPower};
+    // Whole columns: a goal beyond float's exact range is past the frame's edge anyway.
+    const auto goalOffset = static_cast<float>(static_cast<long long>(goal) - cx);
+    if (goal > hi) return {4, turnPower(goalOffset, cx)};
+    if (goal < lo) return {3, turnPower(-goalOffset, cx)};
+    return {5, drivePower};
   }
   return {0, 0};  // x is not a number
 }

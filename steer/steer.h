@@ -12,10 +12,23 @@
 
 namespace steer {
 
-// Frame geometry and the power of every command but the aligned one.
+// Frame geometry and the power of every command but the aligned one (the turning power).
 extern int width;
 extern int height;
 extern int pwr;
+
+// How the commands are chosen: the band's half-width round the centre column, the aligned
+// command's power, and the turning power at the band's edge. With minPower below pwr, a turn's
+// power falls with its offset from pwr at the frame's edge to minPower at the band's edge; -1
+// turns at pwr whatever the offset.
+extern int band;
+extern int drivePower;
+extern int minPower;
+
+// Whether "b.txt" and "t.txt" have been read whole at least once: no command rests on a position
+// that was never read.
+extern bool objectRead;
+extern bool goalRead;
 
 // The goal's horizontal position, as last computed while the object was centred.
 extern int goal;
@@ -83,8 +96,13 @@ void readObjectPosition();
 int goalFromMean(float mean);
 
 // The centre-band rules for the object at b[0] and, once it is centred, the goal; stores goal
-// when the object is in the band. Returns nap 0 when b[0] is not a number.
+// when the object is in the band. Returns nap 0 when b[0] is not a number, before b.txt has been
+// read whole, and for a centred object before t.txt has been read whole; says once on standard
+// error which file it waits for.
 Command decide(int cx);
+
+// The power of a turn whose object (or goal) lies `offset` columns from the centre column cx.
+int turnPower(float offset, int cx);
 
 // Sends one command frame, each byte in its own port cycle, and echoes it on standard output.
 // Once a stop has been asked for it sends no further byte of the frame and no echo. A byte that

@@ -142,6 +142,36 @@ TEST(Firmware, WatchdogResetsAHungLoopWithTheMotorsOff) {
   EXPECT_EQ(describe(board->motors()), "-127 +127");
 }
 
+// Bytes fed at the line's rate (9600 baud, ten bits a byte) for a minute of frames: a frame
+// that changes the motors at the end takes effect as soon after its last byte as one at the
+// start does, so the simulated UART keeps pace with the line however long the run.
+TEST(Firmware, KeepsPaceWithTheLineForAMinute) {
+  const auto board = boot(STEER_BOARD_ELF);
+  const SimTime lineByte = std::chrono::duration_cast<SimTime>(std::chrono::seconds(1)) / 960;
+  SimTime lineFree = board->now();  // when the line has carried every byte given to it
+  // Puts a frame on the line at the line's rate; returns when its last byte has arrived.
+  const auto frame = [&](std::uint8_t code) {
+    for (const std::uint8_t byte : {std::uint8_t{0x32}, code}) {
+      const SimTime end = lineFree + lineByte;
+      EXPECT_TRUE(board->runUntil(end - board->byteTime()));
+      board->send(&byte, 1);
+      lineFree = end;
+    }
+    return lineFree;
+  };
+  // How long after its last byte arrives a frame that changes the motors takes effect.
+  const auto reaction = [&](std::uint8_t code) {
+    const SimTime arrived = frame(code);
+    return board->runUntilMotorsChange(arrived + 5ms) ? board->now() - arrived : SimTime::max();
+  };
+  frame(0x81);
+  const SimTime first = reaction(0x82);
+  while (lineFree < 60s) frame(0x82);
+  const SimTime last = reaction(0x81);
+  EXPECT_LT(first, 100us);
+  EXPECT_LE(last, first + 20us);
+}
+
 // What is no image for this board, or no pin of it, is refused with the reason.
 TEST(Board, RefusesWhatIsNoImageForIt) {
   const struct {

@@ -16,6 +16,11 @@ void ControllerTest::SetUp() {
 
   steer::width = 640;
   steer::pwr = 50;
+  steer::band = 10;
+  steer::drivePower = 100;
+  steer::minPower = -1;
+  steer::objectRead = true;  // as after a first whole read; the safe start has a test of its own
+  steer::goalRead = true;
   steer::goal = 0;
   std::fill(std::begin(steer::m), std::end(steer::m), 0.0F);
   std::fill(std::begin(steer::b), std::end(steer::b), 0.0F);

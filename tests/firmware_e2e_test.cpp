@@ -118,6 +118,11 @@ TEST_F(BoardSimSteer, KilledSteerLeavesTheFirmwareToStopTheMotors) {
   EXPECT_GE(off, jsonValue(json, "last_byte_at") + 0.090) << json << run_.err();
   EXPECT_LT(off, jsonValue(json, "last_byte_at") + 1.0) << json << run_.err();
   EXPECT_EQ(jsonValue(json, "stops"), 0) << json;
+  // The end is told after the motors' last change, and not as earlier.
+  const size_t end = run_.err().find("s  end ");
+  ASSERT_NE(end, std::string::npos) << run_.err();
+  EXPECT_GT(end, run_.err().rfind("motors: off")) << run_.err();
+  EXPECT_GE(std::stod(run_.err().substr(end - 9, 9)), off) << run_.err();
 }
 
 }  // namespace

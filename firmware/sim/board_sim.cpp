@@ -5,6 +5,7 @@
 #include <sim_avr.h>
 #include <sim_elf.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -23,6 +24,8 @@ constexpr std::uint16_t ddrB = 0x24, portB = 0x25, ddrD = 0x2A, portD = 0x2B;
 constexpr std::uint16_t tccr0A = 0x44, ocr0A = 0x47, ocr0B = 0x48;
 constexpr std::uint16_t tccr1A = 0x80, ocr1AL = 0x88, ocr1BL = 0x8A;
 constexpr std::uint16_t tccr2A = 0xB0, ocr2A = 0xB3, ocr2B = 0xB4;
+constexpr std::uint16_t ucsr0C = 0xC2;
+constexpr int upm0Shift = 4;  // UCSR0C's parity mode bits
 
 // The Uno's PWM pins: the timer control register whose COM bits connect the pin to its compare
 // unit, where those two bits are, and the compare register that holds the duty.
@@ -97,6 +100,20 @@ void release(avr_t* avr) {
   std::free(avr);
 }
 
+// The time one byte takes at the rate the firmware set, from the UART's registers: a start bit,
+// the data bits, a parity bit if any and the stop bits, at (U2X ? 8 : 16) x (UBRR + 1) cycles a
+// bit. Zero while its receiver is off.
+std::uint64_t uartByteCycles(avr_t* avr, const avr_uart_t& uart) {
+  if (avr_regbit_get(avr, uart.rxen) == 0) return 0;
+  const unsigned ubrr = avr_regbit_get(avr, uart.ubrrl) | (avr_regbit_get(avr, uart.ubrrh) << 8U);
+  const unsigned cyclesPerBit = (avr_regbit_get(avr, uart.u2x) != 0 ? 8U : 16U) * (ubrr + 1);
+  const unsigned dataBits =
+      avr_regbit_get(avr, uart.ucsz2) != 0 ? 9U : 5U + avr_regbit_get(avr, uart.ucsz);
+  const unsigned parityBits = ((avr->data[ucsr0C] >> upm0Shift) & 3U) != 0 ? 1U : 0U;
+  const unsigned stopBits = 1U + avr_regbit_get(avr, uart.usbs);
+  return std::uint64_t{cyclesPerBit} * (1 + dataBits + parityBits + stopBits);
+}
+
 }  // namespace
 
 std::unique_ptr<Board> Board::load(const std::string& elfPath, std::string& error, MotorPins left,
@@ -158,25 +175,33 @@ void Board::onXoff(avr_irq_t* /*irq*/, std::uint32_t /*value*/, void* board) {
 }
 
 void Board::send(const std::uint8_t* bytes, std::size_t count) {
-  unsent_.insert(unsent_.end(), bytes, bytes + count);
+  for (std::size_t i = 0; i < count; ++i) unsent_.push_back({bytes[i], cycles_});
 }
 
 SimTime Board::byteTime() const {
-  return uart_ == nullptr ? SimTime(0) : fromCycles(uart_->cycles_per_byte);
+  return uart_ == nullptr ? SimTime(0) : fromCycles(uartByteCycles(avr_, *uart_));
 }
 
-// One byte at a time goes onto the line: the next when the UART holds none and the last has
-// had its byte time, so the bytes arrive a byte time apart and nothing queues, as on a real line.
+// One byte at a time goes onto the line: when it is given, or when the one before has had its
+// byte time; it reaches the firmware one byte time later. The line is timed here rather than by
+// simavr's UART, whose own byte time counts a bit more than the line carries: it would fall
+// further behind the line with every byte. So simavr hands each byte over the moment it comes.
 void Board::feedUart() {
-  if (unsent_.empty() || uartFull_ || cycles_ < nextByteCycle_ || uart_ == nullptr) return;
-  if (uart_->input.read != uart_->input.write) return;
+  if (uart_ == nullptr) return;
+  if (onWire_ && cycles_ >= lineFreeCycle_ && !uartFull_) {
+    uart_->cycles_per_byte = 1;
+    avr_raise_irq(uartInput_, onWireByte_);
+    onWire_ = false;
+  }
+  if (onWire_ || unsent_.empty()) return;
+  const std::uint64_t start = std::max(unsent_.front().given, lineFreeCycle_);
+  if (cycles_ < start) return;
+  const std::uint64_t rateCycles = uartByteCycles(avr_, *uart_);
   // Before the firmware sets a rate, the line's own: 9600 baud, ten bits a byte.
-  const std::uint64_t byteCycles =
-      uart_->cycles_per_byte != 0 ? uart_->cycles_per_byte : clockHz / (9600 / 10);
-  nextByteCycle_ = cycles_ + byteCycles;
-  const std::uint8_t byte = unsent_.front();
+  lineFreeCycle_ = start + (rateCycles != 0 ? rateCycles : clockHz / (9600 / 10));
+  onWireByte_ = unsent_.front().value;
+  onWire_ = true;
   unsent_.pop_front();
-  avr_raise_irq(uartInput_, byte);
 }
 
 bool Board::step() {
@@ -208,7 +233,7 @@ bool Board::runUntilMotorsChange(SimTime deadline) {
 
 SimTime Board::now() const { return fromCycles(cycles_); }
 
-SimTime Board::lastByteEnd() const { return fromCycles(nextByteCycle_); }
+SimTime Board::lastByteEnd() const { return fromCycles(lineFreeCycle_); }
 
 Motors Board::motors() const { return {motor(left_), motor(right_)}; }
 

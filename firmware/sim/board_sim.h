@@ -58,8 +58,9 @@ class Board {
   Board(const Board&) = delete;
   Board& operator=(const Board&) = delete;
 
-  // Bytes for the serial input. They go onto the line as the UART takes them, one byte time
-  // apart; bytes that come before the firmware turns its receiver on are lost, as on a board.
+  // Bytes for the serial input, from now on. They go onto the line one after the other, each
+  // reaching the firmware one byte time (at the rate it set) after it went on; bytes that come
+  // before the firmware turns its receiver on are lost, as on a board.
   void send(const std::uint8_t* bytes, std::size_t count);
   std::size_t unsent() const { return unsent_.size(); }
   // When the last byte that went onto the line has fully arrived (or would have).
@@ -88,13 +89,19 @@ class Board {
   avr_t* avr_;
   MotorPins left_;
   MotorPins right_;
-  const avr_uart_t* uart_ = nullptr;  // UART0: its input queue and rate tell the line's state
+  avr_uart_t* uart_ = nullptr;  // UART0: its input queue and rate tell the line's state
   avr_irq_t* uartInput_ = nullptr;
   bool uartFull_ = false;
-  std::deque<std::uint8_t> unsent_;
+  struct Unsent {
+    std::uint8_t value;
+    std::uint64_t given;  // the cycle at which it was handed to send()
+  };
+  std::deque<Unsent> unsent_;
   std::uint64_t cycles_ = 0;  // run so far; the core's own count starts again at a reset
   std::uint64_t lastCoreCycle_ = 0;
-  std::uint64_t nextByteCycle_ = 0;  // the line is busy until then
+  std::uint64_t lineFreeCycle_ = 0;  // the line is busy until then
+  bool onWire_ = false;              // a byte is on the line, to reach the firmware then
+  std::uint8_t onWireByte_ = 0;
 };
 
 }  // namespace boardsim
