@@ -52,12 +52,15 @@ constexpr const char* help =
 #endif
     ;
 
+#ifndef VIRTUAL_BOARD_FIRMWARE
 // Why this build has no --firmware and how to get one that has: the Debian package's leaves the
 // simulator out on purpose, and a build from source may lack its libraries.
 constexpr const char* noSimulator =
     "this virtual-board was built without the firmware simulator; to use --firmware, build it "
     "from source with cmake --workflow --preset build where libsimavr-dev, libelf-dev, gcc-avr, "
-    "avr-libc and arduino-core-avr are installed, as steer's firmware.md tells";
+    "avr-libc and arduino-core-avr are installed (firmware.md tells how; it is in "
+    "/usr/share/doc/steer/docs/ and in the source's docs/)";
+#endif
 
 int refuse(const std::string& why) {
   (void)std::fprintf(stderr, "virtual-board: %s\n", why.c_str());
