@@ -1,6 +1,8 @@
 #include "board_report.h"
 
 #include <algorithm>
+#include <cmath>
+#include <nlohmann/json.hpp>
 
 #include "line_pace.h"
 
@@ -64,6 +66,20 @@ std::string pacing(const Tally& t) {
          std::to_string(t.line.baud == 0 ? unsetRateBaud : t.line.baud) + " baud" +
          (t.line.baud == 0 ? " (no rate set)" : "") + "; at most " +
          count(t.mostWaiting, "byte", "bytes") + " waited for the wire";
+}
+
+// A JSON value on one line with a space after each colon and comma, as people and grep read it
+// best; nlohmann/json writes each key and value (dump() puts in no spaces, or whole lines).
+std::string oneLine(const nlohmann::ordered_json& value) {
+  if (!value.is_object()) {
+    return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+  }
+  std::string text = "{";
+  for (const auto& [key, item] : value.items()) {
+    if (text.size() > 1) text += ", ";
+    text += oneLine(key) + ": " + oneLine(item);
+  }
+  return text + "}";
 }
 
 }  // namespace
@@ -191,29 +207,33 @@ void Report::end(double at, int exitStatus, std::uint64_t mostWaiting, double la
 }
 
 std::string summaryJson(const Tally& t, int exitStatus) {
-  const auto orNull = [](bool known, const std::string& value) {
-    return known ? value : std::string("null");
+  // Times to the microsecond and the frame rate to a tenth, as far as they mean anything.
+  const auto rounded = [](double value, double steps) { return std::round(value * steps) / steps; };
+  const auto orNull = [](bool known, const nlohmann::ordered_json& value) {
+    return known ? value : nlohmann::ordered_json(nullptr);
   };
-  std::string json = "{\"bytes\": " + std::to_string(t.bytes) + ", \"frames\": {";
+  nlohmann::ordered_json frames;
   for (int code = 1; code <= FrameDecoder::lastCode; ++code) {
-    json +=
-        (code > 1 ? ", \"" : "\"") + std::to_string(code) + "\": " + std::to_string(t.frames[code]);
+    frames[std::to_string(code)] = t.frames[code];
   }
   const double perSecond = t.duration > 0 ? static_cast<double>(t.allFrames()) / t.duration : 0;
-  json += "}, \"stops\": " + std::to_string(t.stops) +
-          ", \"frames_cut_off\": " + std::to_string(t.cutOff) +
-          ", \"lone_power_bytes\": " + std::to_string(t.lonePowerBytes) +
-          ", \"stray_bytes\": " + std::to_string(t.strayBytes) +
-          ", \"baud\": " + orNull(t.line.baud != 0, std::to_string(t.line.baud)) +
-          ", \"duration\": " + number(t.duration, "%.6f") +
-          ", \"frames_per_second\": " + number(perSecond, "%.1f") +
-          ", \"first_byte_at\": " + orNull(t.bytes > 0, number(t.firstByteAt, "%.6f")) +
-          ", \"last_byte_at\": " + orNull(t.bytes > 0, number(t.lastByteAt, "%.6f")) +
-          ", \"paced\": " + (t.paced ? "true" : "false") +
-          ", \"most_bytes_waiting\": " + orNull(t.paced, std::to_string(t.mostWaiting)) +
-          ", \"motors\": " + orNull(!t.motors.empty(), "\"" + t.motors + "\"") +
-          ", \"exit_status\": " + std::to_string(exitStatus) + "}\n";
-  return json;
+  const nlohmann::ordered_json json = {
+      {"bytes", t.bytes},
+      {"frames", frames},
+      {"stops", t.stops},
+      {"frames_cut_off", t.cutOff},
+      {"lone_power_bytes", t.lonePowerBytes},
+      {"stray_bytes", t.strayBytes},
+      {"baud", orNull(t.line.baud != 0, t.line.baud)},
+      {"duration", rounded(t.duration, 1e6)},
+      {"frames_per_second", rounded(perSecond, 10)},
+      {"first_byte_at", orNull(t.bytes > 0, rounded(t.firstByteAt, 1e6))},
+      {"last_byte_at", orNull(t.bytes > 0, rounded(t.lastByteAt, 1e6))},
+      {"paced", t.paced},
+      {"most_bytes_waiting", orNull(t.paced, t.mostWaiting)},
+      {"motors", orNull(!t.motors.empty(), t.motors)},
+      {"exit_status", exitStatus}};
+  return oneLine(json) + "\n";
 }
 
 }  // namespace board

@@ -34,16 +34,33 @@ constexpr const char* help =
     "                 set none) and hold its writes while a byte waits, as a real UART does\n"
     "  --raw FILE     write every byte received to FILE\n"
     "  --json FILE    write the summary to FILE as one JSON object\n"
+#ifdef VIRTUAL_BOARD_FIRMWARE
     "  --firmware FILE.elf\n"
     "                 run FILE.elf, an ATmega328P board's firmware, in a simulator paced to the\n"
     "                 wall clock, feed it the line's bytes and tell its motors as they change;\n"
     "                 implies --pace\n"
+#endif
     "  --help, -h     show this help and exit\n"
     "  --version      show the version and exit\n"
     "\n"
     "FILE - is standard output; COMMAND's own standard output then goes to standard error.\n"
     "The exit status is COMMAND's, 128 + the signal that ended it, 127 when it cannot be run,\n"
-    "or 2 when virtual-board refuses or cannot write --raw or --json.\n";
+    "or 2 when virtual-board refuses or cannot write --raw or --json.\n"
+#ifndef VIRTUAL_BOARD_FIRMWARE
+    "\n"
+    "This virtual-board was built without the firmware simulator, so it has no --firmware.\n"
+#endif
+    ;
+
+#ifndef VIRTUAL_BOARD_FIRMWARE
+// Why this build has no --firmware and how to get one that has: the Debian package's leaves the
+// simulator out on purpose, and a build from source may lack its libraries.
+constexpr const char* noSimulator =
+    "this virtual-board was built without the firmware simulator; to use --firmware, build it "
+    "from source with cmake --workflow --preset build where libsimavr-dev, libelf-dev, gcc-avr, "
+    "avr-libc and arduino-core-avr are installed (firmware.md tells how; it is in "
+    "/usr/share/doc/steer/docs/ and in the source's docs/)";
+#endif
 
 int refuse(const std::string& why) {
   (void)std::fprintf(stderr, "virtual-board: %s\n", why.c_str());
@@ -139,11 +156,7 @@ int main(int argc, char** argv) {
     if (firmware == nullptr) return refuse("cannot run --firmware: " + why);
   }
 #else
-  if (!options.firmware.empty()) {
-    return refuse(
-        "--firmware needs a virtual-board built where libsimavr is installed (Debian: "
-        "libsimavr-dev and libelf-dev); this one was built without it");
-  }
+  if (!options.firmware.empty()) return refuse(noSimulator);
 #endif
   int raw = -1;
   int json = -1;
@@ -172,6 +185,7 @@ int main(int argc, char** argv) {
   watch.master = line.master;
   watch.foreground = how.foreground;
   watch.raw = raw;
+  if (how.out == 2) watch.reportOut[1] = 1;
   if (options.pace || !options.firmware.empty()) watch.paceSlave = line.slave;
   watch.start = std::chrono::steady_clock::now();
   const board::Launched started = board::launch(how);

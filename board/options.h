@@ -6,9 +6,12 @@
 
 namespace board {
 
+// A build without the firmware simulator has no --firmware to offer.
 inline constexpr const char* usage =
-    "usage: virtual-board [--device PATH] [--pace] [--raw FILE] [--json FILE] [--firmware "
-    "FILE.elf] "
+    "usage: virtual-board [--device PATH] [--pace] [--raw FILE] [--json FILE] "
+#ifdef VIRTUAL_BOARD_FIRMWARE
+    "[--firmware FILE.elf] "
+#endif
     "[--] COMMAND [ARG...]";
 
 // The name that sends --raw or --json to standard output.

@@ -112,12 +112,30 @@ void stopWith(const Watch& w) {
   kill(-w.pid, SIGCONT);
 }
 
+// Stops from the terminal, which stop a shell's whole job; SIGSTOP, sent to the program alone,
+// leaves virtual-board and the board running, as a real board runs on.
+bool jobControlStop(int sig) { return sig == SIGTSTP || sig == SIGTTIN || sig == SIGTTOU; }
+
+void signalProgram(const Watch& w, int sig) { kill(w.foreground ? -w.pid : w.pid, sig); }
+
 void passOnSignals(const Watch& w) {
   signalfd_siginfo info{};
   while (::read(w.signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
     const auto sig = static_cast<int>(info.ssi_signo);
-    if (sig == SIGTERM || sig == SIGHUP) kill(w.foreground ? -w.pid : w.pid, sig);
+    if (sig == SIGTERM || sig == SIGHUP) signalProgram(w, sig);
   }
+}
+
+// Whether a reader of the report has gone (a broken pipe or socket, a hung-up terminal); what is
+// gone, or was never open, is not looked at again.
+bool readerGone(Watch& w, const pollfd* outs) {
+  bool gone = false;
+  for (int i = 0; i < 2; ++i) {
+    if ((outs[i].revents & (POLLERR | POLLHUP | POLLNVAL)) == 0) continue;
+    gone = gone || (outs[i].revents & POLLNVAL) == 0;
+    w.reportOut[i] = -1;
+  }
+  return gone;
 }
 
 timespec span(double seconds) {
@@ -132,16 +150,22 @@ int watchUntilEnd(Watch& w, const LineSettings& before, Receiver& board) {
   int status = 0;
   double wait = idlePoll;
   for (;;) {
-    pollfd fds[2] = {{w.master, POLLIN, 0}, {w.signals, POLLIN, 0}};
+    // The report's outputs are polled for errors only: a reader that has gone shows at once,
+    // even while the report has nothing to write.
+    pollfd fds[4] = {{w.master, POLLIN, 0},
+                     {w.signals, POLLIN, 0},
+                     {w.reportOut[0], 0, 0},
+                     {w.reportOut[1], 0, 0}};
     const timespec timeout = span(wait);
-    ppoll(fds, 2, &timeout, nullptr);
+    ppoll(fds, 4, &timeout, nullptr);
     if ((fds[0].revents & POLLIN) != 0) line.read(16);
     wait = line.release();
     line.checkSettings();
     if ((fds[1].revents & POLLIN) != 0) passOnSignals(w);
+    if (readerGone(w, &fds[2])) signalProgram(w, SIGTERM);
     const pid_t ended = waitpid(w.pid, &status, WNOHANG | (w.foreground ? WUNTRACED : 0));
     if (ended == w.pid && WIFSTOPPED(status)) {
-      stopWith(w);
+      if (jobControlStop(WSTOPSIG(status))) stopWith(w);
     } else if (ended == w.pid || (ended < 0 && errno == ECHILD)) {
       w.endedAt = line.now();
       break;

@@ -25,11 +25,15 @@ struct Watch {
   bool rawFailed = false;  // set when writing there failed
   double endedAt = 0;      // seconds from start to the program's end
   std::uint64_t mostWaiting = 0;  // paced: the most bytes that waited for the wire at once
+  // Where the report goes: standard error, and standard output when it carries --raw or --json;
+  // -1 for none. Once the reader of either has gone, the program is ended as on SIGTERM.
+  int reportOut[2] = {2, -1};
 };
 
 // Returns once the program has ended and the line holds no byte more; gives the program's wait
-// status. SIGTERM and SIGHUP are passed on to the program; when the program is stopped from the
-// terminal, virtual-board stops too and gives it the terminal back when it is continued.
+// status. SIGTERM and SIGHUP are passed on to the program. When the program is stopped from the
+// terminal (Ctrl-Z), virtual-board stops too and gives it the terminal back when it is continued;
+// stopped otherwise (SIGSTOP), it goes on watching the line, and the board on running.
 int watchUntilEnd(Watch& w, const LineSettings& before, Receiver& board);
 
 }  // namespace board

@@ -81,7 +81,9 @@ class BoardSimSteer : public testing::Test {
         [&] { return run_.err().find("motors: " + state + "\n") != std::string::npos; }, 30);
   }
 
-  ToolRun run_{{"--firmware", STEER_BOARD_ELF, "--json", "summary.json", "--", STEER_PROGRAM}};
+  // On a terminal, as a user runs it: steer is the foreground job, and Ctrl-C is typed.
+  ToolRun run_{{"--firmware", STEER_BOARD_ELF, "--json", "summary.json", "--", STEER_PROGRAM},
+               true};
 };
 
 TEST_F(BoardSimSteer, ObjectMovingLeftSpinsTheOtherWayAndCtrlCStopsTheMotors) {
@@ -123,6 +125,25 @@ TEST_F(BoardSimSteer, KilledSteerLeavesTheFirmwareToStopTheMotors) {
   ASSERT_NE(end, std::string::npos) << run_.err();
   EXPECT_GT(end, run_.err().rfind("motors: off")) << run_.err();
   EXPECT_GE(std::stod(run_.err().substr(end - 9, 9)), off) << run_.err();
+}
+
+// kill -STOP of steer alone stops neither virtual-board nor the board (only Ctrl-Z stops the job):
+// the firmware's time-out stops the motors, which turn again once steer is continued.
+TEST_F(BoardSimSteer, StoppedSteerLeavesTheFirmwareToStopTheMotorsUntilContinued) {
+  const pid_t steer = steerIn(run_);
+  ASSERT_GT(steer, 0);
+  ASSERT_EQ(kill(steer, SIGSTOP), 0);
+  ASSERT_TRUE(shown("off")) << run_.err();
+  ASSERT_EQ(kill(steer, SIGCONT), 0);
+  const auto turnsAgain = [&] {
+    const std::vector<MotorLine> lines = motorLines(run_.err());
+    return lines.size() >= 3 && lines.back().state == spinRight;
+  };
+  ASSERT_TRUE(run_.collectUntil(turnsAgain, 30)) << run_.err();
+  run_.interrupt();
+  ASSERT_EQ(run_.finish(30), 0) << run_.err();
+  EXPECT_EQ(motorLines(run_.err()).back().state, "off") << run_.err();
+  EXPECT_EQ(jsonValue(run_.file("summary.json"), "stops"), 1);
 }
 
 }  // namespace

@@ -108,7 +108,18 @@ bool ToolRun::collectUntil(const std::function<bool()>& done, int seconds) {
 }
 
 void ToolRun::interrupt() const {
-  if (pid_ > 0 && status_ < 0) kill(-pid_, SIGINT);
+  if (pid_ <= 0 || status_ >= 0) return;
+  if (terminal_ >= 0) {
+    const char ctrlC = '\x03';
+    (void)write(terminal_, &ctrlC, 1);
+  } else {
+    kill(-pid_, SIGINT);
+  }
+}
+
+void ToolRun::closeErr() {
+  if (errRead_ >= 0) close(errRead_);
+  errRead_ = -1;
 }
 
 void ToolRun::send(int sig) const {

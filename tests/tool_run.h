@@ -24,8 +24,10 @@ class ToolRun {
   // `seconds`. Returns whether `done` holds.
   bool collectUntil(const std::function<bool()>& done, int seconds = 5);
 
-  // Sends SIGINT to the tool's process group, as Ctrl-C on a terminal would.
+  // Ctrl-C: typed on the terminal, or else SIGINT sent to the tool's process group.
   void interrupt() const;
+  // Closes the reading end of the tool's standard error, as a reader that goes away does.
+  void closeErr();
   // Sends `sig` to the tool alone, as kill(1) would.
   void send(int sig) const;
   // Whether the tool is stopped, as a suspended job.

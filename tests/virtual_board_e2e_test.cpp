@@ -153,6 +153,21 @@ INSTANTIATE_TEST_SUITE_P(VirtualBoard, WatchedProgram, testing::ValuesIn(watched
                            return info.param.name;
                          });
 
+// The report's reader gone, as in virtual-board -- steer 2>&1 | head, the program is ended as on
+// SIGTERM: it stops the board, and neither runs on unread.
+TEST(VirtualBoard, ReaderOfTheReportGoneEndsTheProgramWithItsStopSequence) {
+  std::vector<std::string> args = {"--raw", "line.bin", "--"};
+  const std::vector<std::string> command = underEmulator({STEER_PROGRAM});
+  args.insert(args.end(), command.begin(), command.end());
+  ToolRun run(args);
+  ASSERT_TRUE(run.start()) << run.error();
+  ASSERT_TRUE(run.collectUntil([&] { return steerEchoed(100)(run); })) << run.err();
+  run.closeErr();
+  ASSERT_EQ(run.finish(), 0) << run.error();
+  EXPECT_TRUE(endsWith(run.file("line.bin"), stopSequence));
+  EXPECT_TRUE(endsWith(run.out(), farewell));
+}
+
 // A program that writes, without setting the line, a lone power byte, a frame, and a frame cut
 // off by a stop without its 00, then says so on its standard output.
 const std::string sent = "\x32\x32\x84\x32\x80";

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Debian package's service under a real systemd, booted for the test in private namespaces on
 # an overlay of this machine's root, so that nothing of the host changes: the package is installed
-# there with dpkg, a pseudo-terminal read by line-tap is the board at /dev/ttyUSB0, and the README's
-# example producer unit writes the position files. Root only; exits 77 (skipped) with the reason
+# there with dpkg, a pseudo-terminal read by line-tap is the board at /dev/ttyUSB0, and the example
+# producer unit of docs/service.md writes the position files. Root only; exits 77 (skipped) with the reason
 # where it cannot run, or fails instead when STEER_SERVICE_TEST_REQUIRED is set (as in CI).
 #
 # Usage: service_test.sh PACKAGE LINE-TAP README SOURCE...
@@ -214,8 +214,18 @@ echo "started again $((($(date +%s%N) - killed) / 1000000)) ms after SIGKILL"
 object_at "(320.0, 240.0)"
 await "no goal-right frames (32 84) after the restart" line_ends 3284
 
-# Stale positions: the producer stops, the line goes quiet after one stop sequence, and when it
-# writes again (the object now right of centre) steering goes on.
+# The unit's own stale limit: when the producer stops, the board is stopped a second later, and
+# steering goes on when it writes again.
+in_system systemctl stop producer
+await "no stale message with the unit's limit" \
+  in_journal "steer: no new positions for 1000 ms; board stopped"
+await "no stop sequence when the positions went stale" line_ends 0080
+in_system systemctl start producer
+await "no steering message in the journal" in_journal "steer: positions changed; steering again"
+await "no goal-right frames (32 84) after the producer came back" line_ends 3284
+
+# A drop-in's limit instead: the producer stops, the line goes quiet after one stop sequence, and
+# when it writes again (the object now right of centre) steering goes on.
 in_system systemctl stop steer
 await "no stop sequence before the drop-in" line_ends 0080
 in_system mkdir -p /etc/systemd/system/steer.service.d
@@ -231,7 +241,6 @@ await "no stale message in the journal" \
 await "no stop sequence when the positions went stale" line_ends 0080
 object_at "(400.0, 240.0)"
 in_system systemctl start producer
-await "no steering message in the journal" in_journal "steer: positions changed; steering again"
 await "no object-right frames (32 81) after the producer came back" line_ends 3281
 # Before the last stop sequence the producer may have been late now and then on a busy machine.
 sent=$(tail -c "+$((quiet_from + 1))" "$line" | od -An -v -tx1 | tr -d ' \n')
