@@ -33,7 +33,8 @@ function(add_sketch name ino core)
   set_target_properties(${name} PROPERTIES
     SUFFIX .elf CXX_STANDARD 11 CXX_EXTENSIONS ON INTERPROCEDURAL_OPTIMIZATION ON)
   target_compile_definitions(${name} PRIVATE ${ARGN})
-  target_compile_options(${name} PRIVATE -Wall -Wextra -Werror)
+  target_compile_options(${name} PRIVATE -Wall -Wextra
+    $<$<BOOL:${STEER_WARNINGS_AS_ERRORS}>:-Werror>)
   target_link_libraries(${name} PRIVATE ${core})
   target_link_options(${name} PRIVATE -Os -Wl,--gc-sections)
   add_custom_command(TARGET ${name} POST_BUILD
