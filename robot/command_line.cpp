@@ -34,10 +34,13 @@ bool readJobs(const std::string& text, int& jobs) {
 
 bool parseOptions(const std::vector<std::string>& args, Options& o, std::string& why) {
   std::string jobs;
-  std::pair<const char*, std::string*> valued[] = {
-      {"--firmware", &o.firmware}, {"--keep", &o.keep}, {"--trace", &o.trace},
-      {"--picture", &o.picture},   {"--json", &o.json}, {"--out", &o.out},
-      {"--jobs", &jobs}};
+  std::pair<const char*, std::string*> valued[] = {{"--firmware", &o.firmware},
+                                                   {"--keep", &o.keep},
+                                                   {"--trace", &o.trace},
+                                                   {"--picture", &o.picture},
+                                                   {"--json", &o.json},
+                                                   {"--out", &o.out},
+                                                   {"--jobs", &jobs}};
   size_t i = 0;
   for (; i < args.size() && args[i] != "--"; ++i) {
     const std::string& arg = args[i];

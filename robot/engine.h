@@ -35,7 +35,8 @@ class Engine {
 
   Nanos now() const { return now_; }
   Nanos lastArrival() const { return lastArrival_; }
-  bool motorsOff() const { return board_->motors().off(); }
+  // Whether every byte given has gone onto the simulated line and through it.
+  bool lineEmpty() const { return due_.empty() && board_->unsent() == 0; }
   const std::string& why() const { return why_; }
   // What was recorded; the engine is spent.
   Run takeRun();

@@ -62,7 +62,10 @@ bool drive(const RunPlan& plan, Engine& engine, std::string& why) {
   t = std::max(t, end);
   engine.lineByte(0x00, t + lineByteNanos);
   engine.lineByte(0x80, t + 2 * lineByteNanos);
-  if (engine.why().empty()) (void)engine.runTo(t + 2 * lineByteNanos + lingerAfterStop);
+  bool running = engine.runTo(t + 2 * lineByteNanos);
+  // Every byte reaches the firmware before its time-out and the stop get time to show.
+  while (running && !engine.lineEmpty()) running = engine.runTo(engine.now() + lineByteNanos);
+  if (running) (void)engine.runTo(engine.now() + lingerAfterStop);
   why = engine.why();
   return why.empty();
 }

@@ -14,10 +14,10 @@ namespace robot {
 
 struct RunPlan {
   Scenario scenario;
-  std::string firmware;                  // the board's image
-  std::vector<std::string> steerArgs;    // steer's options, after its name
+  std::string firmware;                   // the board's image
+  std::vector<std::string> steerArgs;     // steer's options, after its name
   std::vector<std::string> steerCommand;  // real time: the program and its options
-  std::string keep;                      // the working folder to keep; empty for a temporary one
+  std::string keep;                       // the working folder to keep; empty for a temporary one
 };
 
 // A lockstep run under way in a child process.

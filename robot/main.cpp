@@ -61,8 +61,9 @@ int main(int argc, char** argv) {
   }
   const bool sweep = scenarios.size() > 1 || !o.out.empty();
   if (sweep && !(o.trace.empty() && o.picture.empty() && o.json.empty())) {
-    return refuse("a sweep writes its runs' files into --out DIR; --trace, --picture and --json "
-                  "are for one run");
+    return refuse(
+        "a sweep writes its runs' files into --out DIR; --trace, --picture and --json "
+        "are for one run");
   }
   std::vector<robot::RunPlan> plans;
   for (size_t i = 0; i < scenarios.size(); ++i) {
@@ -72,8 +73,9 @@ int main(int argc, char** argv) {
                     : !scenarios[i].run.firmware.empty() ? scenarios[i].run.firmware
                                                          : ROBOT_FIRMWARE;
     if (plan.firmware.empty()) {
-      return refuse("this build made no firmware image (it needs gcc-avr, avr-libc and "
-                    "arduino-core-avr); name one with --firmware FILE.elf");
+      return refuse(
+          "this build made no firmware image (it needs gcc-avr, avr-libc and "
+          "arduino-core-avr); name one with --firmware FILE.elf");
     }
     if (!std::filesystem::is_regular_file(plan.firmware)) {
       return refuse("no firmware image at " + plan.firmware);
@@ -81,8 +83,7 @@ int main(int argc, char** argv) {
     plan.steerArgs = plan.scenario.steer.options;
     plan.steerArgs.insert(plan.steerArgs.end(), o.steerArgs.begin(), o.steerArgs.end());
     plan.steerCommand = {o.program.empty() ? STEER_PROGRAM : o.program};
-    plan.steerCommand.insert(plan.steerCommand.end(), plan.steerArgs.begin(),
-                             plan.steerArgs.end());
+    plan.steerCommand.insert(plan.steerCommand.end(), plan.steerArgs.begin(), plan.steerArgs.end());
     if (!o.keep.empty()) plan.keep = sweep ? o.keep + "/run-" + std::to_string(i + 1) : o.keep;
     plans.push_back(plan);
   }

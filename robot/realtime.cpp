@@ -2,9 +2,8 @@
 
 #include <fcntl.h>
 #include <sys/signalfd.h>
-#include <unistd.h>
-
 #include <termios.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -52,7 +51,7 @@ class LineBytes final : public board::Receiver {
 struct Pacing {
   Engine& engine;
   LineBytes& line;
-  pid_t steer;
+  std::atomic<pid_t> steer{-1};  // set once it runs
   Clock::time_point zero;
   Nanos duration;
   Nanos frameTime;
@@ -68,16 +67,17 @@ void pace(Pacing& p) {
   Nanos endedAt = -1;
   for (;;) {
     p.line.passTo(p.engine);
-    const Nanos wall = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - p.zero)
-                           .count();
+    const Nanos wall =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - p.zero).count();
     const Nanos now = p.engine.now();
-    if (!interrupted && now >= p.duration) {
+    if (!interrupted && now >= p.duration && p.steer > 0) {
       kill(p.steer, SIGINT);
       interrupted = true;
     }
     if (interrupted && !p.steerEnded && now >= p.duration + killAfter) kill(p.steer, SIGKILL);
-    if (p.steerEnded && endedAt < 0) endedAt = std::max(now, p.engine.lastArrival());
-    if (endedAt >= 0 && now >= std::max(endedAt, p.engine.lastArrival()) + lingerAfterEnd) return;
+    // Once the board has had every byte, its time-out and the stop get time to show.
+    if (p.steerEnded && endedAt < 0 && p.engine.lineEmpty()) endedAt = now;
+    if (endedAt >= 0 && now >= endedAt + lingerAfterEnd) return;
     if (wall < now) {
       std::this_thread::sleep_for(std::chrono::nanoseconds(std::min(now - wall, slice)));
       continue;
@@ -85,8 +85,8 @@ void pace(Pacing& p) {
     p.mostBehind = std::max(p.mostBehind, wall - now);
     if (!p.engine.runTo(std::min(wall, now + slice))) {
       p.stopped = true;
-      if (!interrupted) kill(p.steer, SIGINT);
-      interrupted = true;
+      if (!interrupted && p.steer > 0) kill(p.steer, SIGINT);
+      interrupted = p.steer > 0;
       if (p.steerEnded) return;
       std::this_thread::sleep_for(std::chrono::nanoseconds(slice));
     }
@@ -123,10 +123,22 @@ RealTimeEnd runRealTime(const RunPlan& plan, Run& run, std::string& why) {
   watch.paceSlave = line.slave;
   termios before{};
   tcgetattr(line.master, &before);
+  // The simulation starts with steer, whose start takes a while: the files are there for it.
+  LineBytes bytes;
   watch.start = Clock::now();
+  Pacing p{*engine,
+           bytes,
+           {},
+           watch.start,
+           std::llround(plan.scenario.run.durationS * 1e9),
+           std::llround(1e9 / plan.scenario.camera.frameRateHz)};
+  std::thread simulation([&p] { pace(p); });
   const board::Launched started = board::launch(how);
   close(how.out);
   if (started.failure != board::Launched::Failure::none) {
+    p.steerEnded = true;
+    simulation.join();
+    pthread_sigmask(SIG_SETMASK, &how.mask, nullptr);
     why = started.failure == board::Launched::Failure::sandbox
               ? "cannot give steer a private /dev (" + started.why +
                     "): " + board::sandboxAdvice(started.error)
@@ -135,10 +147,7 @@ RealTimeEnd runRealTime(const RunPlan& plan, Run& run, std::string& why) {
                                                                 : RealTimeEnd::failed;
   }
   watch.pid = started.pid;
-  LineBytes bytes;
-  Pacing p{*engine,     bytes, started.pid, watch.start, std::llround(plan.scenario.run.durationS * 1e9),
-           std::llround(1e9 / plan.scenario.camera.frameRateHz)};
-  std::thread simulation([&p] { pace(p); });
+  p.steer = started.pid;
   (void)board::watchUntilEnd(watch, board::settingsOf(before), bytes);
   p.steerEnded = true;
   simulation.join();

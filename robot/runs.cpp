@@ -16,7 +16,9 @@
 namespace robot {
 namespace {
 
-void say(const std::string& what) { (void)std::fprintf(stderr, "virtual-robot: %s\n", what.c_str()); }
+void say(const std::string& what) {
+  (void)std::fprintf(stderr, "virtual-robot: %s\n", what.c_str());
+}
 
 // Measures the run, tells it and writes its files; false when a file could not be written.
 bool report(Run& run, const Outputs& out) {
@@ -86,8 +88,7 @@ int runSweep(const Options& o, const std::vector<RunPlan>& plans, const std::str
   std::vector<SweepRow> rows(plans.size());
   int status = runsDone;
   const auto finished = [&](size_t i, Run& run) {
-    (void)std::printf("run %zu of %zu: %s\n", i + 1, plans.size(),
-                      plans[i].scenario.label.c_str());
+    (void)std::printf("run %zu of %zu: %s\n", i + 1, plans.size(), plans[i].scenario.label.c_str());
     const Outputs out{numbered(dir, i, ".csv"), numbered(dir, i, ".png"),
                       numbered(dir, i, ".json")};
     if (!report(run, out)) status = runFailed;

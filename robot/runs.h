@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "lockstep.h"
 #include "command_line.h"
+#include "lockstep.h"
 
 namespace robot {
 
