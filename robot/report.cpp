@@ -19,7 +19,8 @@ bool writeTrace(const Run& run, const std::string& csvPath, std::string& why) {
   return true;  // stand-in
 }
 
-bool writeSweepTables(const std::vector<SweepRow>& rows, const std::string& dir, std::string& why) {
+bool writeSweepTables(const std::vector<SweepRow>& rows, const std::string& dir,
+                      std::string& why) {
   (void)rows;
   (void)dir;
   why.clear();
