@@ -60,7 +60,7 @@ void Producer::take(const World& w) {
   };
   // The feet decide: a post's top is in front whenever its foot is.
   p.goalSeen = corners[1].inFront && corners[3].inFront;
-  for (int i = 0; i < 4; ++i) {
+  for (size_t i = 0; i < 4; ++i) {
     p.points[2 * i] = corners[i].u;
     p.points[2 * i + 1] = corners[i].v;
   }

@@ -30,49 +30,49 @@ bool readJobs(const std::string& text, int& jobs) {
   return true;
 }
 
+// Takes the option with a value at args[i] into `o`; false when it is none of them. A missing
+// value leaves `why` set.
+bool valued(const std::vector<std::string>& args, size_t& i, Options& o, std::string& jobs,
+            std::string& why) {
+  const std::pair<const char*, std::string*> options[] = {{"--firmware", &o.firmware},
+                                                          {"--keep", &o.keep},
+                                                          {"--trace", &o.trace},
+                                                          {"--picture", &o.picture},
+                                                          {"--json", &o.json},
+                                                          {"--out", &o.out},
+                                                          {"--jobs", &jobs}};
+  for (const auto& [name, value] : options) {
+    bool missing = false;
+    if (!valueOption(args, i, name, *value, missing)) continue;
+    if (missing) why = std::string(name) + " needs a value";
+    return true;
+  }
+  return false;
+}
 }  // namespace
 
 bool parseOptions(const std::vector<std::string>& args, Options& o, std::string& why) {
   std::string jobs;
-  std::pair<const char*, std::string*> valued[] = {{"--firmware", &o.firmware},
-                                                   {"--keep", &o.keep},
-                                                   {"--trace", &o.trace},
-                                                   {"--picture", &o.picture},
-                                                   {"--json", &o.json},
-                                                   {"--out", &o.out},
-                                                   {"--jobs", &jobs}};
   size_t i = 0;
   for (; i < args.size() && args[i] != "--"; ++i) {
     const std::string& arg = args[i];
-    if (arg == "--help" || arg == "-h") o.help = true;
-    if (arg == "--version") o.version = true;
+    o.help = o.help || arg == "--help" || arg == "-h";
+    o.version = o.version || arg == "--version";
     if (o.help || o.version) return true;
     if (arg == "--lockstep") {
       o.lockstep = true;
-      continue;
-    }
-    bool taken = false;
-    for (auto& [name, value] : valued) {
-      bool missing = false;
-      if (!valueOption(args, i, name, *value, missing)) continue;
-      if (missing) {
-        why = std::string(name) + " needs a value";
-        return false;
-      }
-      taken = true;
-      break;
-    }
-    if (taken) continue;
-    if (arg.rfind('-', 0) == 0) {
+    } else if (valued(args, i, o, jobs, why)) {
+      if (!why.empty()) return false;
+    } else if (arg.rfind('-', 0) == 0) {
       why = "unknown option '" + arg + "'";
       return false;
-    }
-    if (!o.scenario.empty()) {
+    } else if (!o.scenario.empty()) {
       why = "one scenario file at a time: '" + o.scenario + "' and '" + arg +
             "'; steer's options go after --";
       return false;
+    } else {
+      o.scenario = arg;
     }
-    o.scenario = arg;
   }
   if (!jobs.empty() && !readJobs(jobs, o.jobs)) {
     why = "--jobs takes a whole number from 1 to 64, not '" + jobs + "'";

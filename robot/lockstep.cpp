@@ -33,13 +33,19 @@ Nanos nanos(double seconds) { return std::llround(seconds * 1e9); }
 
 // steer's passes, each as the program makes it, with the bytes of its frame on the line one byte
 // time each; steer waits for each byte to drain before its next step.
-bool drive(const RunPlan& plan, Engine& engine, std::string& why) {
+// steer::readArguments on steer's name and `options`: -1 when steer runs with them.
+int readSteerArguments(const std::vector<std::string>& options) {
   std::vector<std::string> args{"steer"};
-  args.insert(args.end(), plan.steerArgs.begin(), plan.steerArgs.end());
+  args.insert(args.end(), options.begin(), options.end());
   std::vector<const char*> argv;
+  argv.reserve(args.size() + 1);
   for (const std::string& a : args) argv.push_back(a.c_str());
   argv.push_back(nullptr);
-  if (steer::readArguments(static_cast<int>(args.size()), argv.data()) >= 0) {
+  return steer::readArguments(static_cast<int>(args.size()), argv.data());
+}
+
+bool drive(const RunPlan& plan, Engine& engine, std::string& why) {
+  if (readSteerArguments(plan.steerArgs) >= 0) {
     why = "steer refused its options (see above)";
     return false;
   }
@@ -156,6 +162,16 @@ bool collectLockstep(const RunPlan& plan, const Started& started, int status, Ru
   std::filesystem::remove_all(std::filesystem::path(started.resultPath).parent_path());
   if (!read) why = "the run's process ended without its recording";
   return read && in.good() && h.ok == 1;
+}
+
+bool steerTakes(const std::vector<std::string>& options) {
+  (void)std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) _exit(readSteerArguments(options) < 0 ? 0 : 2);  // steer's options are global
+  int status = 0;
+  while (pid > 0 && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 bool runLockstep(const RunPlan& plan, Run& run, std::string& why) {

@@ -35,6 +35,9 @@ bool collectLockstep(const RunPlan& plan, const Started& started, int status, Ru
 // Both, for one run.
 bool runLockstep(const RunPlan& plan, Run& run, std::string& why);
 
+// Whether steer's decision code takes `options`; it tells why not on standard error.
+bool steerTakes(const std::vector<std::string>& options);
+
 // Makes the run's working folder: `keep`, created as needed, or a new temporary one.
 bool makeWorkFolder(const std::string& keep, std::string& dir, std::string& why);
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "command_line.h"
+#include "lockstep.h"
 #include "runs.h"
 #include "scenario.h"
 
@@ -40,6 +41,40 @@ int refuse(const std::string& why) {
   return robot::refusedStatus;
 }
 
+// A plan for each run; false, with the reason in `why`, when they cannot run.
+bool makePlans(const robot::Options& o, const std::vector<robot::Scenario>& scenarios, bool sweep,
+               std::vector<robot::RunPlan>& plans, std::string& why) {
+  for (size_t i = 0; i < scenarios.size(); ++i) {
+    robot::RunPlan plan;
+    plan.scenario = scenarios[i];
+    plan.firmware = !o.firmware.empty()                  ? o.firmware
+                    : !scenarios[i].run.firmware.empty() ? scenarios[i].run.firmware
+                                                         : ROBOT_FIRMWARE;
+    if (plan.firmware.empty()) {
+      why =
+          "this build made no firmware image (it needs gcc-avr, avr-libc and "
+          "arduino-core-avr); name one with --firmware FILE.elf";
+      return false;
+    }
+    if (!std::filesystem::is_regular_file(plan.firmware)) {
+      why = "no firmware image at " + plan.firmware;
+      return false;
+    }
+    plan.steerArgs = plan.scenario.steer.options;
+    plan.steerArgs.insert(plan.steerArgs.end(), o.steerArgs.begin(), o.steerArgs.end());
+    // In lockstep, steer's options are its decision code's; the real steer checks its own.
+    if (o.lockstep && !robot::steerTakes(plan.steerArgs)) {
+      why = "steer does not take the options of run " + std::to_string(i + 1);
+      return false;
+    }
+    plan.steerCommand = {o.program.empty() ? STEER_PROGRAM : o.program};
+    plan.steerCommand.insert(plan.steerCommand.end(), plan.steerArgs.begin(), plan.steerArgs.end());
+    if (!o.keep.empty()) plan.keep = sweep ? o.keep + "/run-" + std::to_string(i + 1) : o.keep;
+    plans.push_back(plan);
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -66,27 +101,7 @@ int main(int argc, char** argv) {
         "are for one run");
   }
   std::vector<robot::RunPlan> plans;
-  for (size_t i = 0; i < scenarios.size(); ++i) {
-    robot::RunPlan plan;
-    plan.scenario = scenarios[i];
-    plan.firmware = !o.firmware.empty()                  ? o.firmware
-                    : !scenarios[i].run.firmware.empty() ? scenarios[i].run.firmware
-                                                         : ROBOT_FIRMWARE;
-    if (plan.firmware.empty()) {
-      return refuse(
-          "this build made no firmware image (it needs gcc-avr, avr-libc and "
-          "arduino-core-avr); name one with --firmware FILE.elf");
-    }
-    if (!std::filesystem::is_regular_file(plan.firmware)) {
-      return refuse("no firmware image at " + plan.firmware);
-    }
-    plan.steerArgs = plan.scenario.steer.options;
-    plan.steerArgs.insert(plan.steerArgs.end(), o.steerArgs.begin(), o.steerArgs.end());
-    plan.steerCommand = {o.program.empty() ? STEER_PROGRAM : o.program};
-    plan.steerCommand.insert(plan.steerCommand.end(), plan.steerArgs.begin(), plan.steerArgs.end());
-    if (!o.keep.empty()) plan.keep = sweep ? o.keep + "/run-" + std::to_string(i + 1) : o.keep;
-    plans.push_back(plan);
-  }
+  if (!makePlans(o, scenarios, sweep, plans, why)) return refuse(why);
   if (!sweep) return robot::runOne(o, plans[0], {o.trace, o.picture, o.json});
   return robot::runSweep(o, plans, o.out.empty() ? scenarios[0].name + "-runs" : o.out);
 }

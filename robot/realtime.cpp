@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/signalfd.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -26,6 +27,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr Nanos slice = 1'000'000;  // the simulation runs ahead of the wall clock by at most this
 constexpr Nanos lingerAfterEnd = 500'000'000;
+constexpr int refusedByProgram = 2;         // steer's status for a command line it does not take
 constexpr Nanos killAfter = 5'000'000'000;  // a steer that ignores SIGINT this long is killed
 
 // The watched line's bytes, from the watching thread to the simulation's.
@@ -148,7 +150,7 @@ RealTimeEnd runRealTime(const RunPlan& plan, Run& run, std::string& why) {
   }
   watch.pid = started.pid;
   p.steer = started.pid;
-  (void)board::watchUntilEnd(watch, board::settingsOf(before), bytes);
+  const int status = board::watchUntilEnd(watch, board::settingsOf(before), bytes);
   p.steerEnded = true;
   simulation.join();
   pthread_sigmask(SIG_SETMASK, &how.mask, nullptr);  // the next run's steer starts as this one did
@@ -156,6 +158,10 @@ RealTimeEnd runRealTime(const RunPlan& plan, Run& run, std::string& why) {
   if (plan.keep.empty()) std::filesystem::remove_all(dir);
   run = engine->takeRun();
   run.band = 10;  // TODO: steer::band once steer takes --band
+  if (WIFEXITED(status) && WEXITSTATUS(status) == refusedByProgram) {
+    why = plan.steerCommand[0] + " refused its options (see above)";
+    return RealTimeEnd::refused;
+  }
   if (p.stopped) {
     why = engine->why();
     return RealTimeEnd::failed;

@@ -13,7 +13,7 @@ namespace robot {
 enum class RealTimeEnd {
   done,     // the run is recorded
   failed,   // steer could not run, or the simulation fell behind the wall clock
-  refused,  // no private /dev could be made
+  refused,  // no private /dev could be made, or steer refused its options
 };
 
 // Runs plan.steerCommand for the scenario's duration, then ends it with SIGINT.

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 
 #include "measures.h"
@@ -62,6 +63,41 @@ std::string numbered(const std::string& dir, size_t index, const char* suffix) {
   return dir + name;
 }
 
+// Lockstep runs, `jobs` at a time, each handed to `finished` as it ends; false when one failed.
+bool lockstepRuns(const std::vector<RunPlan>& plans, size_t jobs,
+                  const std::function<void(size_t, Run&)>& finished) {
+  bool all = true;
+  std::map<pid_t, std::pair<size_t, Started>> running;
+  size_t next = 0;
+  while (next < plans.size() || !running.empty()) {
+    std::string why;
+    if (next < plans.size() && running.size() < jobs) {
+      const Started started = startLockstep(plans[next], why);
+      if (started.pid > 0) running[started.pid] = {next, started};
+      if (started.pid < 0) say(why);
+      all = all && started.pid > 0;
+      ++next;
+      continue;
+    }
+    int wait = 0;
+    const pid_t pid = waitpid(-1, &wait, 0);
+    if (pid < 0 && errno == EINTR) continue;
+    if (pid < 0) break;  // no child left to wait for
+    const auto found = running.find(pid);
+    if (found == running.end()) continue;
+    const auto [index, started] = found->second;
+    running.erase(found);
+    Run run;
+    if (collectLockstep(plans[index], started, wait, run, why)) {
+      finished(index, run);
+    } else {
+      say("run " + std::to_string(index + 1) + ": " + why);
+      all = false;
+    }
+  }
+  return all;
+}
+
 }  // namespace
 
 int runOne(const Options& o, const RunPlan& plan, const Outputs& out) {
@@ -95,48 +131,15 @@ int runSweep(const Options& o, const std::vector<RunPlan>& plans, const std::str
     rows[i] = {run.scenario, run.band, run.measures,
                std::filesystem::path(out.picture).filename().string()};
   };
-  std::map<pid_t, std::pair<size_t, Started>> running;
-  size_t next = 0;
-  while (next < plans.size() || !running.empty()) {
+  if (o.lockstep) {
+    if (!lockstepRuns(plans, static_cast<size_t>(o.jobs), finished)) status = runFailed;
+  } else {
     // Real-time runs take the machine's full attention, so they go one at a time.
-    const size_t jobs = o.lockstep ? static_cast<size_t>(o.jobs) : 1;
-    if (next < plans.size() && running.size() < jobs) {
-      std::string why;
-      if (!o.lockstep) {
-        Run run;
-        if (realTime(plans[next], run) == runsDone) {
-          finished(next, run);
-        } else {
-          status = runFailed;
-        }
-        ++next;
-        continue;
-      }
-      const Started started = startLockstep(plans[next], why);
-      if (started.pid < 0) {
-        say(why);
-        status = runFailed;
-      } else {
-        running[started.pid] = {next, started};
-      }
-      ++next;
-      continue;
-    }
-    int wait = 0;
-    const pid_t pid = waitpid(-1, &wait, 0);
-    if (pid < 0 && errno == EINTR) continue;
-    if (pid < 0) break;  // no child left to wait for
-    const auto found = running.find(pid);
-    if (found == running.end()) continue;
-    const auto [index, started] = found->second;
-    running.erase(found);
-    Run run;
-    std::string why;
-    if (collectLockstep(plans[index], started, wait, run, why)) {
-      finished(index, run);
-    } else {
-      say("run " + std::to_string(index + 1) + ": " + why);
-      status = runFailed;
+    for (size_t i = 0; i < plans.size(); ++i) {
+      Run run;
+      const int ended = realTime(plans[i], run);
+      if (ended == runsDone) finished(i, run);
+      if (ended != runsDone) status = ended;
     }
   }
   std::string why;
