@@ -84,7 +84,8 @@ void pace(Pacing& p) {
       std::this_thread::sleep_for(std::chrono::nanoseconds(std::min(now - wall, slice)));
       continue;
     }
-    p.mostBehind = std::max(p.mostBehind, wall - now);
+    // Only while steer runs does a late world change what it does.
+    if (!p.steerEnded) p.mostBehind = std::max(p.mostBehind, wall - now);
     if (!p.engine.runTo(std::min(wall, now + slice))) {
       p.stopped = true;
       if (!interrupted && p.steer > 0) kill(p.steer, SIGINT);
@@ -119,6 +120,12 @@ RealTimeEnd runRealTime(const RunPlan& plan, Run& run, std::string& why) {
   how.slavePath = line.slavePath;
   how.dir = dir;
   how.out = open("/dev/null", O_WRONLY | O_CLOEXEC);  // the echo is of no use here
+  // A Ctrl-C from the terminal is steer's: it stops the board, and the run ends with it.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  struct sigaction interrupt {};
+  sigaction(SIGINT, &ignore, &interrupt);
+  how.signals.emplace_back(SIGINT, interrupt);
   board::Watch watch{};
   watch.signals = watchSignals(how);
   watch.master = line.master;
@@ -141,6 +148,7 @@ RealTimeEnd runRealTime(const RunPlan& plan, Run& run, std::string& why) {
     p.steerEnded = true;
     simulation.join();
     pthread_sigmask(SIG_SETMASK, &how.mask, nullptr);
+    sigaction(SIGINT, &interrupt, nullptr);
     why = started.failure == board::Launched::Failure::sandbox
               ? "cannot give steer a private /dev (" + started.why +
                     "): " + board::sandboxAdvice(started.error)
@@ -153,7 +161,9 @@ RealTimeEnd runRealTime(const RunPlan& plan, Run& run, std::string& why) {
   const int status = board::watchUntilEnd(watch, board::settingsOf(before), bytes);
   p.steerEnded = true;
   simulation.join();
-  pthread_sigmask(SIG_SETMASK, &how.mask, nullptr);  // the next run's steer starts as this one did
+  // The next run's steer starts as this one did.
+  pthread_sigmask(SIG_SETMASK, &how.mask, nullptr);
+  sigaction(SIGINT, &interrupt, nullptr);
   for (int fd : {line.master, line.slave, watch.signals}) close(fd);
   if (plan.keep.empty()) std::filesystem::remove_all(dir);
   run = engine->takeRun();
