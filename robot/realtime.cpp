@@ -62,8 +62,19 @@ struct Pacing {
   bool stopped = false;  // the engine failed
 };
 
-// The simulation's thread: never ahead of the wall clock; at the run's end, Ctrl-C for steer;
-// once steer has ended, on until the board has had every byte and its time-out could show.
+// Ctrl-C for steer at the run's end, or once the simulation has stopped; a steer that does not
+// end on it is killed.
+void endSteer(Pacing& p, Nanos now, bool& interrupted) {
+  if (p.steer <= 0 || p.steerEnded) return;
+  if (!interrupted && (now >= p.duration || p.stopped)) {
+    kill(p.steer, SIGINT);
+    interrupted = true;
+  }
+  if (interrupted && now >= p.duration + killAfter) kill(p.steer, SIGKILL);
+}
+
+// The simulation's thread: never ahead of the wall clock; once steer has ended, on until the
+// board has had every byte and its time-out and stop could show.
 void pace(Pacing& p) {
   bool interrupted = false;
   Nanos endedAt = -1;
@@ -72,27 +83,16 @@ void pace(Pacing& p) {
     const Nanos wall =
         std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - p.zero).count();
     const Nanos now = p.engine.now();
-    if (!interrupted && now >= p.duration && p.steer > 0) {
-      kill(p.steer, SIGINT);
-      interrupted = true;
-    }
-    if (interrupted && !p.steerEnded && now >= p.duration + killAfter) kill(p.steer, SIGKILL);
-    // Once the board has had every byte, its time-out and the stop get time to show.
-    if (p.steerEnded && endedAt < 0 && p.engine.lineEmpty()) endedAt = now;
-    if (endedAt >= 0 && now >= endedAt + lingerAfterEnd) return;
-    if (wall < now) {
-      std::this_thread::sleep_for(std::chrono::nanoseconds(std::min(now - wall, slice)));
+    endSteer(p, now, interrupted);
+    if (p.steerEnded && endedAt < 0 && (p.engine.lineEmpty() || p.stopped)) endedAt = now;
+    if (endedAt >= 0 && (now >= endedAt + lingerAfterEnd || p.stopped)) return;
+    if (wall < now || p.stopped) {
+      std::this_thread::sleep_for(std::chrono::nanoseconds(std::min(std::abs(now - wall), slice)));
       continue;
     }
     // Only while steer runs does a late world change what it does.
     if (!p.steerEnded) p.mostBehind = std::max(p.mostBehind, wall - now);
-    if (!p.engine.runTo(std::min(wall, now + slice))) {
-      p.stopped = true;
-      if (!interrupted && p.steer > 0) kill(p.steer, SIGINT);
-      interrupted = p.steer > 0;
-      if (p.steerEnded) return;
-      std::this_thread::sleep_for(std::chrono::nanoseconds(slice));
-    }
+    p.stopped = !p.engine.runTo(std::min(wall, now + slice));
   }
 }
 

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <numbers>
 
 #include "engine.h"
@@ -31,6 +32,11 @@ struct Folder {
   Folder(const Folder&) = delete;
   Folder& operator=(const Folder&) = delete;
 };
+
+std::string contents(const std::string& path) {
+  std::ifstream in(path);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
 
 // Where the ball's centre crossed the goal line between the posts; -1 when it never did.
 double scoredAt(const robot::Run& run) {
@@ -88,6 +94,42 @@ INSTANTIATE_TEST_SUITE_P(
                     CameraCase{"just past the band's right edge", bandEdgeDeg + 0.05, 1},
                     CameraCase{"just past the band's left edge", -bandEdgeDeg - 0.05, 2}));
 
+// A ball that leaves the picture: the producer keeps b.txt or removes it as the scenario says,
+// and the u last written stays the sample's; a goal behind the camera leaves t.txt alone.
+TEST(Producer, BallOutOfViewKeepsOrRemovesBTxt) {
+  for (const robot::OutOfView out : {robot::OutOfView::keep, robot::OutOfView::remove}) {
+    robot::Scenario s;
+    s.camera.outOfView = out;
+    const robot::World ahead(s);
+    robot::World away(s);
+    while (away.pose().heading < 2) away.step(-255, 255);  // ball and goal behind it now
+    Folder folder;
+    robot::Producer producer(s, folder.path);
+    std::string why;
+    producer.take(ahead);
+    ASSERT_TRUE(producer.write(producer.nextWrite(), why)) << why;
+    const std::string goal = contents(folder.path + "/t.txt");
+    producer.take(away);
+    ASSERT_TRUE(producer.write(producer.nextWrite(), why)) << why;
+    EXPECT_EQ(fs::exists(folder.path + "/b.txt"), out == robot::OutOfView::keep);
+    EXPECT_DOUBLE_EQ(producer.u(), 320);
+    EXPECT_EQ(contents(folder.path + "/t.txt"), goal);
+  }
+}
+
+// The robot drives straight into a ball; the ball scores only between the posts.
+TEST(World, PushedBallScoresOnlyBetweenThePosts) {
+  for (const double goalCentre : {0.0, 0.35, -0.35}) {
+    robot::Scenario s;
+    s.field.goalCentreM = goalCentre;
+    robot::World world(s);
+    while (world.time() < 8 && world.scoredAt() < 0) world.step(255, 255);
+    const bool between = std::abs(goalCentre) < s.field.goalWidthM / 2;
+    EXPECT_EQ(world.scoredAt() > 0, between) << "goal centred at y = " << goalCentre;
+    EXPECT_GT(world.ballX(), s.field.goalDistanceM - 0.01) << "the ball was pushed to the line";
+  }
+}
+
 // Each code's frame, sent as steer sends it, gives the wheel speeds the firmware's duties and the
 // top speed make, and turns the robot at the rate they and the wheel base give.
 struct DriveCase {
@@ -118,13 +160,17 @@ TEST_P(FirmwareDrives, TheRobotAtTheRateItsDutiesGive) {
   const robot::Sample& b = run.samples.at(900);
   EXPECT_EQ(b.leftDuty, c.leftDuty);
   EXPECT_EQ(b.rightDuty, c.rightDuty);
-  const double left = c.leftDuty / 255.0 * s.robot.topSpeedMPerS;
-  const double right = c.rightDuty / 255.0 * s.robot.topSpeedMPerS;
+  // Below the dead band a wheel does not turn.
+  const auto speed = [&](int duty) {
+    return std::abs(duty) < s.robot.deadBandDuty ? 0 : duty / 255.0 * s.robot.topSpeedMPerS;
+  };
+  const double left = speed(c.leftDuty);
+  const double right = speed(c.rightDuty);
   const double turnRate = (b.heading - a.heading) / (b.t - a.t);
   EXPECT_NEAR(turnRate, (right - left) / s.robot.wheelBaseM, 1e-3) << "code " << c.code;
-  const double speed = std::hypot(b.x - a.x, b.y - a.y) / (b.t - a.t);
+  const double moved = std::hypot(b.x - a.x, b.y - a.y) / (b.t - a.t);
   const double arc = std::abs(turnRate) * (b.t - a.t);  // a chord, not the arc, for turns
-  EXPECT_NEAR(speed, std::abs(left + right) / 2 * (arc > 0.01 ? std::sin(arc / 2) / (arc / 2) : 1),
+  EXPECT_NEAR(moved, std::abs(left + right) / 2 * (arc > 0.01 ? std::sin(arc / 2) / (arc / 2) : 1),
               1e-3)
       << "code " << c.code;
 }
@@ -132,7 +178,7 @@ TEST_P(FirmwareDrives, TheRobotAtTheRateItsDutiesGive) {
 INSTANTIATE_TEST_SUITE_P(Codes, FirmwareDrives,
                          testing::Values(DriveCase{1, 50, 127, -127}, DriveCase{2, 50, -127, 127},
                                          DriveCase{3, 50, 63, 127}, DriveCase{4, 50, 127, 63},
-                                         DriveCase{5, 100, 255, 255}));
+                                         DriveCase{5, 100, 255, 255}, DriveCase{5, 11, 28, 28}));
 
 robot::RunPlan aheadPlan(double durationS) {
   robot::RunPlan plan;
