@@ -225,6 +225,10 @@ bool applySetting(std::string_view section, std::string_view key, const toml::no
   }
   const auto* whole = node.as_integer();
   const auto* real = node.as_floating_point();
+  if (setting.whole != nullptr && real != nullptr) {
+    why = name + " must be a whole number, not " + number(real->get());
+    return false;
+  }
   if (setting.whole != nullptr && whole == nullptr) return wrong("a whole number");
   if (whole == nullptr && real == nullptr) return wrong("a number");
   const double value = whole != nullptr ? static_cast<double>(whole->get()) : real->get();
