@@ -24,7 +24,7 @@ void scoring(const Run& run, Measures& m) {
     if (before.ballX >= line || after.ballX < line) continue;
     const double share = (line - before.ballX) / (after.ballX - before.ballX);
     const double y = before.ballY + share * (after.ballY - before.ballY);
-    if (std::abs(y - field.goalCentreM) < field.goalWidthM / 2) {
+    if (std::abs(y - field.goalCentreM) <= field.goalWidthM / 2) {
       m.scored = true;
       m.scoredS = after.t;
       return;

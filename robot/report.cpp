@@ -4,9 +4,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <system_error>
 
 #include "scenario_json.h"
 
@@ -43,7 +43,7 @@ bool saved(const std::string& path, const std::string& text, std::string& why) {
   out << text;
   out.close();
   if (out) return true;
-  why = "cannot write " + path + ": " + std::strerror(errno);
+  why = "cannot write " + path + ": " + std::generic_category().message(errno);
   return false;
 }
 

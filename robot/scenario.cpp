@@ -4,10 +4,10 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string_view>
+#include <system_error>
 #include <utility>
 
 #include "scenario_keys.h"
@@ -179,7 +179,7 @@ bool check(const std::vector<Axis>& axes, const std::filesystem::path& folder, F
 bool read(const std::string& path, toml::table& root, std::string& why) {
   std::ifstream in(path);
   if (!in) {
-    why = path + ": cannot read it (" + std::strerror(errno) + ")";
+    why = path + ": cannot read it (" + std::generic_category().message(errno) + ")";
     return false;
   }
   std::ostringstream text;

@@ -87,7 +87,7 @@ std::string joined(const std::vector<std::string>& words) {
 }
 
 // Every key a scenario file may hold, in the order of scenario.h.
-const std::array kSettings{
+constexpr std::array kSettings{
     Setting{"robot", "wheel_base_m", above(0), at<&Scenario::robot, &RobotSettings::wheelBaseM>},
     Setting{"robot", "top_speed_m_per_s", above(0),
             at<&Scenario::robot, &RobotSettings::topSpeedMPerS>},

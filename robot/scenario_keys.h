@@ -19,7 +19,7 @@ std::string_view sectionOf(std::string_view key);  // the section that has this 
 
 // Sets a known key from its value, or returns false with "section.key must be ..." in `why`.
 // A relative firmware path is taken from `folder`.
-bool applySetting(std::string_view section, std::string_view key, const toml::node& value,
+bool applySetting(std::string_view section, std::string_view key, const toml::node& node,
                   const std::filesystem::path& folder, Scenario& scenario, std::string& why);
 
 }  // namespace robot
