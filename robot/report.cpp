@@ -135,11 +135,25 @@ bool writeTrace(const Run& run, const std::string& csvPath, std::string& why) {
       codes += (codes.empty() ? "" : ";") + std::to_string(run.events[next].code);
       powers += (powers.empty() ? "" : ";") + std::to_string(run.events[next].power);
     }
-    text += fixed(s.t, 3) + "," + fixed(s.x, 4) + "," + fixed(s.y, 4) + "," + fixed(s.heading, 4) +
-            "," + fixed(s.leftSpeed, 4) + "," + fixed(s.rightSpeed, 4) + "," + fixed(s.ballX, 4) +
-            "," + fixed(s.ballY, 4) + "," + fixed(s.u, 2) + "," + fixed(s.goalColumn, 2) + "," +
-            std::to_string(s.leftDuty) + "," + std::to_string(s.rightDuty) + "," + codes + "," +
-            powers + "\n";
+    const std::array fields{fixed(s.t, 3),
+                            fixed(s.x, 4),
+                            fixed(s.y, 4),
+                            fixed(s.heading, 4),
+                            fixed(s.leftSpeed, 4),
+                            fixed(s.rightSpeed, 4),
+                            fixed(s.ballX, 4),
+                            fixed(s.ballY, 4),
+                            fixed(s.u, 2),
+                            fixed(s.goalColumn, 2),
+                            std::to_string(s.leftDuty),
+                            std::to_string(s.rightDuty),
+                            codes,
+                            powers};
+    for (const std::string& field : fields) {
+      text += field;
+      text += ',';
+    }
+    text.back() = '\n';
   }
   return saved(csvPath, text, why);
 }

@@ -26,7 +26,7 @@ std::string folder() {
 }
 
 std::string saved(const std::string& dir, const std::string& name, const std::string& text) {
-  const std::string path = dir + "/" + name;
+  std::string path = dir + "/" + name;
   std::ofstream(path) << text;
   return path;
 }
@@ -92,8 +92,8 @@ TEST(RobotScenario, ASweepRunsEveryCombinationTheLastListedFastest) {
   std::vector<robot::Scenario> runs;
   std::string why;
   ASSERT_TRUE(robot::loadScenarios(saved(dir, "sweep.toml", kSweep), runs, why)) << why;
-  std::vector<std::string> labels;
-  for (const robot::Scenario& run : runs) labels.push_back(run.label);
+  std::vector<std::string> labels(runs.size());
+  for (size_t i = 0; i < runs.size(); ++i) labels[i] = runs[i].label;
   const std::vector<std::string> expected = {
       "ball_bearing_deg=0 top_speed_m_per_s=0.3 camera=30Hz+50ms",
       "ball_bearing_deg=0 top_speed_m_per_s=0.3 camera=10Hz+120ms",
