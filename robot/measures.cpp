@@ -36,18 +36,21 @@ void scoring(const Run& run, Measures& m) {
 
 Measures measure(const Run& run) {
   Measures m;
-  size_t first = run.samples.size();
-  for (size_t i = 0; i < run.samples.size() && first == run.samples.size(); ++i)
+  // The band while steer steers: up to its Ctrl-C, not while the board drains the line after.
+  size_t end = 0;
+  while (end < run.samples.size() && run.samples[end].t <= run.scenario.run.durationS + 1e-9) ++end;
+  size_t first = end;
+  for (size_t i = 0; i < end && first == end; ++i)
     if (inBand(run.samples[i], run.band)) first = i;
-  if (first < run.samples.size()) {
+  if (first < end) {
     m.firstInBandS = run.samples[first].t;
     size_t inside = 0;
-    for (size_t i = first; i < run.samples.size(); ++i) {
+    for (size_t i = first; i < end; ++i) {
       const bool in = inBand(run.samples[i], run.band);
       inside += in ? 1 : 0;
       if (i > first && !in && inBand(run.samples[i - 1], run.band)) ++m.bandExits;
     }
-    m.shareInBand = static_cast<double>(inside) / static_cast<double>(run.samples.size() - first);
+    m.shareInBand = static_cast<double>(inside) / static_cast<double>(end - first);
   }
   for (const LineEvent& event : run.events) {
     if (event.code >= 0 && event.code <= 5) ++m.frames[event.code];

@@ -130,11 +130,12 @@ TEST(RobotScenario, TheExamplesSpellOutTheDefaultsAndTheGrid) {
 
 constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
 
-// 12 ms: the ball enters the band (an edge column) at 4 ms, leaves it twice (once as b.txt is
+// 13 ms: the ball enters the band (an edge column) at 4 ms, leaves it twice (once as b.txt is
 // removed), and crosses the goal line between the posts at 5 ms.
 robot::Run handMade() {
   robot::Run run;
-  const double us[] = {kNone, kNone, 400, 331, 330, 315, kNone, 310, 320, 330.5, 320, 320};
+  run.scenario.run.durationS = 0.011;  // the last sample, after it, is out of the band measures
+  const double us[] = {kNone, kNone, 400, 331, 330, 315, kNone, 310, 320, 330.5, 320, 320, 330.5};
   for (size_t i = 0; i < std::size(us); ++i) {
     robot::Sample sample;
     sample.t = static_cast<double>(i) * 0.001;
@@ -142,10 +143,10 @@ robot::Run handMade() {
     sample.x = 1.7;
     sample.goalColumn = 412.25;
     sample.ballX = i < 5 ? 1.9 : 2.1;
-    sample.ballY = 0.3 * static_cast<double>(i) / 11;
+    sample.ballY = 0.3 * static_cast<double>(i) / 12;
     run.samples.push_back(sample);
   }
-  run.events = {{0.0005, 1, 50}, {0.0035, 5, 100}, {0.006, 5, 100}, {0.0112, 0, 0}};
+  run.events = {{0.0005, 1, 50}, {0.0035, 5, 100}, {0.006, 5, 100}, {0.0125, 0, 0}};
   return run;
 }
 
@@ -168,12 +169,13 @@ TEST(RobotMeasures, AHandMadeRun) {
   std::ifstream in(path);
   std::vector<std::string> rows;
   for (std::string row; std::getline(in, row);) rows.push_back(row);
-  ASSERT_EQ(rows.size(), 13U);
+  ASSERT_EQ(rows.size(), 14U);
   EXPECT_EQ(rows[2].substr(rows[2].size() - 5), ",1,50");
   EXPECT_EQ(rows[5],
-            "0.004,1.7000,0.0000,0.0000,0.0000,0.0000,1.9000,0.1091,330.00,412.25,0,0,5,100");
-  EXPECT_EQ(rows[7], "0.006,1.7000,0.0000,0.0000,0.0000,0.0000,2.1000,0.1636,,412.25,0,0,5,100");
-  EXPECT_EQ(rows[12].substr(rows[12].size() - 4), ",0,0");
+            "0.004,1.7000,0.0000,0.0000,0.0000,0.0000,1.9000,0.1000,330.00,412.25,0,0,5,100");
+  EXPECT_EQ(rows[7], "0.006,1.7000,0.0000,0.0000,0.0000,0.0000,2.1000,0.1500,,412.25,0,0,5,100");
+  EXPECT_EQ(rows[12].substr(rows[12].size() - 5), "0,0,,");
+  EXPECT_EQ(rows[13].substr(rows[13].size() - 4), ",0,0");
 }
 
 struct Shot {
