@@ -177,6 +177,11 @@ bool check(const std::vector<Axis>& axes, const std::filesystem::path& folder, F
 }
 
 bool read(const std::string& path, toml::table& root, std::string& why) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) {
+    why = path + ": is a folder; give a scenario file (.toml)";
+    return false;
+  }
   std::ifstream in(path);
   if (!in) {
     why = path + ": cannot read it (" + std::generic_category().message(errno) + ")";
