@@ -84,11 +84,17 @@ bool Producer::write(Nanos now, std::string& why) {
   while (!waiting_.empty() && waiting_.front().writeAt <= now) {
     const Picture p = waiting_.front();
     waiting_.pop_front();
-    if (p.ballSeen) {
-      (void)std::snprintf(text, sizeof text, "(%.1f, %.1f)\n", p.u, p.v);
+    const OutOfView unseen = scenario_.camera.outOfView;
+    if (p.ballSeen || unseen == OutOfView::searchLeft || unseen == OutOfView::searchRight) {
+      if (p.ballSeen) lastSeenRight_ = p.u >= pictureWidth / 2;
+      // Searching: the edge of the side the ball was last seen on, or the side named.
+      const bool right = lastSeenRight_.value_or(unseen == OutOfView::searchRight);
+      const double u = p.ballSeen ? p.u : right ? pictureWidth - 1 : 0;
+      const double v = p.ballSeen ? p.v : pictureHeight / 2;
+      (void)std::snprintf(text, sizeof text, "(%.1f, %.1f)\n", u, v);
       if (!replace("b.txt", text, why)) return false;
-      u_ = std::round(p.u * 10) / 10;  // as steer reads it
-    } else if (scenario_.camera.outOfView == OutOfView::remove) {
+      u_ = std::round(u * 10) / 10;  // as steer reads it
+    } else if (unseen == OutOfView::remove) {
       (void)std::remove((dir_ + "/b.txt").c_str());
     }
     if (!p.goalSeen) continue;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 
 #include "scenario.h"
@@ -67,6 +68,7 @@ class Producer {
   std::deque<Picture> waiting_;
   double u_;
   double goalColumn_;
+  std::optional<bool> lastSeenRight_;  // the side of the picture the ball was last seen on
 };
 
 }  // namespace robot

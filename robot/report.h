@@ -31,7 +31,6 @@ struct SweepRow {
 
 // Writes DIR/table.md and DIR/table.csv: a row per run, with what sets it apart, every measure,
 // and (Markdown) a link to its picture. False, with the reason in `why`, on a write error.
-bool writeSweepTables(const std::vector<SweepRow>& rows, const std::string& dir,
-                      std::string& why);
+bool writeSweepTables(const std::vector<SweepRow>& rows, const std::string& dir, std::string& why);
 
 }  // namespace robot

@@ -14,17 +14,20 @@ namespace robot {
 
 // [robot]: a differential-drive robot whose two wheels follow the firmware's motor outputs.
 struct RobotSettings {
-  double wheelBaseM = 0.15;      // wheel_base_m: between the two wheels' contact points
-  double topSpeedMPerS = 0.3;    // top_speed_m_per_s: a wheel's ground speed at duty 255
-  double lagS = 0.05;            // lag_s: time constant of a wheel's first-order lag
-  int deadBandDuty = 30;         // dead_band_duty: a duty (0-255) below this turns no wheel
-  double radiusM = 0.1;          // radius_m: the body, a disc round the axle's middle
+  double wheelBaseM = 0.15;    // wheel_base_m: between the two wheels' contact points
+  double topSpeedMPerS = 0.3;  // top_speed_m_per_s: a wheel's ground speed at duty 255
+  double lagS = 0.05;          // lag_s: time constant of a wheel's first-order lag
+  int deadBandDuty = 30;       // dead_band_duty: a duty (0-255) below this turns no wheel
+  double radiusM = 0.1;        // radius_m: the body, a disc round the axle's middle
 };
 
 // What the producer does while the ball is out of the camera's view.
 enum class OutOfView {
-  keep,    // "keep": leaves the last b.txt as it is (the default)
-  remove,  // "remove": removes b.txt
+  keep,         // "keep": leaves the last b.txt as it is (the default)
+  remove,       // "remove": removes b.txt
+  searchLeft,   // "search-left", "search-right": writes the picture's edge on the side the ball
+  searchRight,  // was last seen, so that steer turns that way; before it is first seen, the side
+                // named
 };
 
 // [camera]: a pinhole camera at the robot's front, level, 640 x 480, and the producer that writes
@@ -34,19 +37,20 @@ struct CameraSettings {
   double frameRateHz = 30;       // frame_rate_hz: pictures taken per second
   double latencyS = 0.05;        // latency_s: from taking a picture to its files being written
   double heightM = 0.1;          // height_m: the lens above the floor
-  OutOfView outOfView = OutOfView::keep;  // out_of_view: "keep" or "remove"
+  OutOfView outOfView = OutOfView::keep;  // out_of_view: "keep", "remove", "search-left" or
+                                          // "search-right"
 };
 
 // [field]: the ball and the goal. The robot starts at (0, 0) heading along +x.
 struct FieldSettings {
-  double ballDistanceM = 1.0;                // ball_distance_m: from the robot's centre at start
-  double ballBearingDeg = 0;                 // ball_bearing_deg: right of the start heading
-  double ballRadiusM = 0.033;                // ball_radius_m
-  double ballDecelerationMPerS2 = 0.5;       // ball_deceleration_m_per_s2: rolling friction
-  double goalDistanceM = 2.0;                // goal_distance_m: the goal line's x
-  double goalCentreM = 0;                    // goal_centre_m: the goal's middle, y (left +)
-  double goalWidthM = 0.6;                   // goal_width_m: between the posts
-  double goalPostHeightM = 0.3;              // goal_post_height_m
+  double ballDistanceM = 1.0;           // ball_distance_m: from the robot's centre at start
+  double ballBearingDeg = 0;            // ball_bearing_deg: right of the start heading
+  double ballRadiusM = 0.033;           // ball_radius_m
+  double ballDecelerationMPerS2 = 0.5;  // ball_deceleration_m_per_s2: rolling friction
+  double goalDistanceM = 2.0;           // goal_distance_m: the goal line's x
+  double goalCentreM = 0;               // goal_centre_m: the goal's middle, y (left +)
+  double goalWidthM = 0.6;              // goal_width_m: between the posts
+  double goalPostHeightM = 0.3;         // goal_post_height_m
 };
 
 // [run]

@@ -48,14 +48,20 @@ auto& at(Scenario& s) {
   return s.*Section.*Field;
 }
 
+constexpr const char* outOfViewNames[] = {"keep", "remove", "search-left", "search-right"};
+
 bool setOutOfView(Scenario& s, const std::string& value, const std::filesystem::path& /*folder*/,
                   std::string& why) {
-  if (value != "keep" && value != "remove") {
-    why = "camera.out_of_view must be \"keep\" or \"remove\", not \"" + value + "\"";
-    return false;
+  for (int i = 0; i < 4; ++i) {
+    if (value != outOfViewNames[i]) continue;
+    s.camera.outOfView = static_cast<OutOfView>(i);
+    return true;
   }
-  s.camera.outOfView = value == "keep" ? OutOfView::keep : OutOfView::remove;
-  return true;
+  why =
+      "camera.out_of_view must be \"keep\", \"remove\", \"search-left\" or \"search-right\", "
+      "not \"" +
+      value + "\"";
+  return false;
 }
 
 bool setFirmware(Scenario& s, const std::string& value, const std::filesystem::path& folder,
@@ -112,7 +118,7 @@ constexpr std::array kSettings{
             nullptr,
             setOutOfView,
             [](const Scenario& s) -> std::string {
-              return s.camera.outOfView == OutOfView::keep ? "keep" : "remove";
+              return outOfViewNames[static_cast<int>(s.camera.outOfView)];
             }},
     Setting{"field", "ball_distance_m", above(0),
             at<&Scenario::field, &FieldSettings::ballDistanceM>},

@@ -10,14 +10,14 @@ namespace robot {
 
 // The world every millisecond of simulated time (field frame, see scenario.h).
 struct Sample {
-  double t = 0;                        // seconds since steer started
-  double x = 0, y = 0, heading = 0;    // robot: m, m, rad
+  double t = 0;                          // seconds since steer started
+  double x = 0, y = 0, heading = 0;      // robot: m, m, rad
   double leftSpeed = 0, rightSpeed = 0;  // wheels' ground speeds, m/s
-  double ballX = 0, ballY = 0;         // m
-  double u = 0;                        // the ball's column in the b.txt last written; NaN: none
-  double goalColumn = 0;               // steer's goal column, (x1 + x3) / 2, of the t.txt last
-                                       // written; NaN: none
-  int leftDuty = 0, rightDuty = 0;     // the firmware's motor outputs, -255 (backward) to 255
+  double ballX = 0, ballY = 0;           // m
+  double u = 0;                          // the ball's column in the b.txt last written; NaN: none
+  double goalColumn = 0;                 // steer's goal column, (x1 + x3) / 2, of the t.txt last
+                                         // written; NaN: none
+  int leftDuty = 0, rightDuty = 0;       // the firmware's motor outputs, -255 (backward) to 255
 };
 
 // A frame or a stop sequence reaching the board, as its decoder tells it.
@@ -29,11 +29,11 @@ struct LineEvent {
 
 // Each measure is defined in docs/simulation.md.
 struct Measures {
-  double firstInBandS = -1;       // time of the first entry into the band; -1: never
-  int bandExits = 0;              // exits from the band after the first entry
-  double shareInBand = 0;         // share of the time after the first entry spent in the band
-  double firstAlignedS = -1;      // time of the first code 5 frame; -1: never
-  int frames[6] = {};             // frames of each code; [0] counts stop sequences
+  double firstInBandS = -1;   // time of the first entry into the band; -1: never
+  int bandExits = 0;          // exits from the band after the first entry
+  double shareInBand = 0;     // share of the time after the first entry spent in the band
+  double firstAlignedS = -1;  // time of the first code 5 frame; -1: never
+  int frames[6] = {};         // frames of each code; [0] counts stop sequences
   bool scored = false;
   double scoredS = -1;            // when the ball crossed the goal line; -1: never
   double finalBallDistanceM = 0;  // from the robot's centre to the ball's at the end
