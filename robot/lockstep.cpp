@@ -33,8 +33,24 @@ Nanos nanos(double seconds) { return std::llround(seconds * 1e9); }
 
 // steer's passes, each as the program makes it, with the bytes of its frame on the line one byte
 // time each; steer waits for each byte to drain before its next step.
+// steer's settings before any option: each run's options apply to these, whatever an earlier
+// run's, read in the same process, left.
+struct SteerSettings {
+  int band = steer::band;
+  int turnPower = steer::pwr;
+  int drivePower = steer::drivePower;
+  int minPower = steer::minPower;
+  int staleAfter = steer::staleAfter;
+};
+const SteerSettings steerDefaults;
+
 // steer::readArguments on steer's name and `options`: -1 when steer runs with them.
 int readSteerArguments(const std::vector<std::string>& options) {
+  steer::band = steerDefaults.band;
+  steer::pwr = steerDefaults.turnPower;
+  steer::drivePower = steerDefaults.drivePower;
+  steer::minPower = steerDefaults.minPower;
+  steer::staleAfter = steerDefaults.staleAfter;
   std::vector<std::string> args{"steer"};
   args.insert(args.end(), options.begin(), options.end());
   std::vector<const char*> argv;
@@ -105,7 +121,7 @@ bool writeResult(const std::string& path, bool ok, const Run& run, const std::st
     ok = drive(plan, *engine, why);
     run = engine->takeRun();
   }
-  run.band = 10;  // TODO: steer::band once steer takes --band
+  run.band = steer::band;
   if (plan.keep.empty() && !dir.empty()) std::filesystem::remove_all(dir);
   (void)std::fflush(stdout);
   _exit(writeResult(resultPath, ok, run, why) ? 0 : 3);
@@ -162,6 +178,11 @@ bool collectLockstep(const RunPlan& plan, const Started& started, int status, Ru
   std::filesystem::remove_all(std::filesystem::path(started.resultPath).parent_path());
   if (!read) why = "the run's process ended without its recording";
   return read && in.good() && h.ok == 1;
+}
+
+int steerBand(const std::vector<std::string>& options) {
+  (void)readSteerArguments(options);
+  return steer::band;
 }
 
 bool steerTakes(const std::vector<std::string>& options) {

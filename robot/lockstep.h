@@ -37,6 +37,8 @@ bool runLockstep(const RunPlan& plan, Run& run, std::string& why);
 
 // Whether steer's decision code takes `options`; it tells why not on standard error.
 bool steerTakes(const std::vector<std::string>& options);
+// The band's half-width that steer takes from `options` it takes.
+int steerBand(const std::vector<std::string>& options);
 
 // Makes the run's working folder: `keep`, created as needed, or a new temporary one.
 bool makeWorkFolder(const std::string& keep, std::string& dir, std::string& why);

@@ -167,7 +167,7 @@ RealTimeEnd runRealTime(const RunPlan& plan, Run& run, std::string& why) {
   for (int fd : {line.master, line.slave, watch.signals}) close(fd);
   if (plan.keep.empty()) std::filesystem::remove_all(dir);
   run = engine->takeRun();
-  run.band = 10;  // TODO: steer::band once steer takes --band
+  run.band = steerBand(plan.steerArgs);
   if (WIFEXITED(status) && WEXITSTATUS(status) == refusedByProgram) {
     why = plan.steerCommand[0] + " refused its options (see above)";
     return RealTimeEnd::refused;
