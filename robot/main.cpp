@@ -103,5 +103,7 @@ int main(int argc, char** argv) {
   std::vector<robot::RunPlan> plans;
   if (!makePlans(o, scenarios, sweep, plans, why)) return refuse(why);
   if (!sweep) return robot::runOne(o, plans[0], {o.trace, o.picture, o.json});
-  return robot::runSweep(o, plans, o.out.empty() ? scenarios[0].name + "-runs" : o.out);
+  return robot::runSweep(
+      o, plans,
+      o.out.empty() ? std::filesystem::path(o.scenario).stem().string() + "-runs" : o.out);
 }
