@@ -190,7 +190,7 @@ robot::RunPlan aheadPlan(double durationS) {
 // The ball straight ahead: steer goes straight from its first frame, and the ball scores when the
 // robot's top speed says it must: the robot closes on the ball, then pushes it to the line.
 TEST(Lockstep, BallAheadIsDrivenIntoTheGoalInTheTimeTheSpeedGives) {
-  const robot::RunPlan plan = aheadPlan(8);
+  const robot::RunPlan plan = aheadPlan(7);
   robot::Run run;
   std::string why;
   ASSERT_TRUE(robot::runLockstep(plan, run, why)) << why;
