@@ -51,6 +51,7 @@ int refuse(const std::string& why) {
 std::string programToRun(const std::string& named) {
   if (named.empty()) return STEER_PROGRAM;
   if (named != "steer") return named;
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts
   const char* path = std::getenv("PATH");
   std::stringstream folders(path == nullptr ? "" : path);
   for (std::string folder; std::getline(folders, folder, ':');) {
