@@ -30,7 +30,7 @@ Engine::Engine(const Scenario& s, std::unique_ptr<boardsim::Board> board, const 
       producer_(s, dir),
       stepNanos_(std::llround(world_.stepS() * 1e9)) {
   run_.scenario = s;
-  run_.samples.reserve(static_cast<size_t>(s.run.durationS / world_.stepS()) + 1000);
+  run_.samples.reserve(static_cast<size_t>(s.run.durationS * 1000) + 1000);
 }
 
 void Engine::lineByte(std::uint8_t byte, Nanos arrives) { due_.push_back({byte, arrives}); }
@@ -53,8 +53,20 @@ void Engine::handOver() {
 
 void Engine::stepWorld() {
   const boardsim::Motors motors = board_->motors();
+  const int leftDuty = signedDuty(motors.left);
+  const int rightDuty = signedDuty(motors.right);
+  const Nanos at = steps_ * stepNanos_;
+  if (at >= nextSample_) record(at, leftDuty, rightDuty);
+  world_.step(leftDuty, rightDuty);
+  ++steps_;
+}
+
+// The world as it is at `at`, with the duties that drive its next step.
+void Engine::record(Nanos at, int leftDuty, int rightDuty) {
+  constexpr Nanos sampleEvery = 1'000'000;
+  nextSample_ = (at / sampleEvery + 1) * sampleEvery;
   Sample s;
-  s.t = static_cast<double>(steps_) * world_.stepS();
+  s.t = static_cast<double>(at) / 1e9;
   s.x = world_.pose().x;
   s.y = world_.pose().y;
   s.heading = world_.pose().heading;
@@ -64,11 +76,9 @@ void Engine::stepWorld() {
   s.ballY = world_.ballY();
   s.u = producer_.u();
   s.goalColumn = producer_.goalColumn();
-  s.leftDuty = signedDuty(motors.left);
-  s.rightDuty = signedDuty(motors.right);
+  s.leftDuty = leftDuty;
+  s.rightDuty = rightDuty;
   run_.samples.push_back(s);
-  world_.step(s.leftDuty, s.rightDuty);
-  ++steps_;
 }
 
 bool Engine::runTo(Nanos t) {

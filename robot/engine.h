@@ -1,7 +1,7 @@
 // The robot in the loop on one simulated clock: the board's firmware in the simulator, fed the
 // line's bytes at the times the line brings them; its motor outputs turning the world's wheels;
-// and the camera's producer writing the position files. Records a sample every physics step and
-// each frame or stop that reaches the board.
+// and the camera's producer writing the position files. Records a sample every millisecond (at
+// the first physics step in it) and each frame or stop that reaches the board.
 #pragma once
 
 #include <cstdint>
@@ -45,6 +45,7 @@ class Engine {
   Engine(const Scenario& s, std::unique_ptr<boardsim::Board> board, const std::string& dir);
   void handOver();
   void stepWorld();
+  void record(Nanos at, int leftDuty, int rightDuty);
 
   Scenario scenario_;
   std::unique_ptr<boardsim::Board> board_;
@@ -59,6 +60,7 @@ class Engine {
   Nanos now_ = 0;
   Nanos stepNanos_;
   std::int64_t steps_ = 0;
+  Nanos nextSample_ = 0;
   Nanos lastArrival_ = 0;
   std::string why_;
   Run run_;

@@ -31,8 +31,6 @@ struct ResultHeader {
 
 Nanos nanos(double seconds) { return std::llround(seconds * 1e9); }
 
-// steer's passes, each as the program makes it, with the bytes of its frame on the line one byte
-// time each; steer waits for each byte to drain before its next step.
 // steer's settings before any option: each run's options apply to these, whatever an earlier
 // run's, read in the same process, left.
 struct SteerSettings {
@@ -60,6 +58,8 @@ int readSteerArguments(const std::vector<std::string>& options) {
   return steer::readArguments(static_cast<int>(args.size()), argv.data());
 }
 
+// steer's passes, each as the program makes it, with the bytes of its frame on the line one byte
+// time each; steer waits for each byte to drain before its next step.
 bool drive(const RunPlan& plan, Engine& engine, std::string& why) {
   if (readSteerArguments(plan.steerArgs) >= 0) {
     why = "steer refused its options (see above)";
@@ -85,7 +85,7 @@ bool drive(const RunPlan& plan, Engine& engine, std::string& why) {
   engine.lineByte(0x00, t + lineByteNanos);
   engine.lineByte(0x80, t + 2 * lineByteNanos);
   bool running = engine.runTo(t + 2 * lineByteNanos);
-  // Every byte reaches the firmware before its time-out and the stop get time to show.
+  // The board gets every byte; then its motors' stop has time to show.
   while (running && !engine.lineEmpty()) running = engine.runTo(engine.now() + lineByteNanos);
   if (running) (void)engine.runTo(engine.now() + lingerAfterStop);
   why = engine.why();

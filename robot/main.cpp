@@ -1,6 +1,10 @@
 // virtual-robot: runs steer with a simulated board, robot, camera and position producer.
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -30,15 +34,30 @@ constexpr const char* help =
     "  --help, -h          show this help and exit\n"
     "  --version           show the version and exit\n"
     "\n"
-    "After --: steer's options, added to the scenario's; in real time a first word that is\n"
-    "no option names the program to run (default: the build's steer). A scenario that lists\n"
-    "several values for some settings is a sweep: every combination runs.\n"
+    "After --: steer's options, added to the scenario's. A first word that is no option names\n"
+    "the program that runs in real time (default: the build's steer, also for a \"steer\" that\n"
+    "is not on PATH); --lockstep always runs steer's own code, so it takes only \"steer\" there.\n"
+    "A scenario that lists several values for some settings is a sweep: every combination runs.\n"
     "Exit status: 0 when every run was done, 1 when a run failed (steer could not run, the\n"
     "simulation fell behind the wall clock), 2 for refused options or a bad scenario file.\n";
 
 int refuse(const std::string& why) {
   (void)std::fprintf(stderr, "virtual-robot: %s\n%s", why.c_str(), robot::usage);
   return robot::refusedStatus;
+}
+
+// The program to run in real time: the one named, on PATH for a name without a slash, except
+// that "steer" found nowhere there is the build's.
+std::string programToRun(const std::string& named) {
+  if (named.empty()) return STEER_PROGRAM;
+  if (named != "steer") return named;
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts
+  const char* path = std::getenv("PATH");
+  std::stringstream folders(path == nullptr ? "" : path);
+  for (std::string folder; std::getline(folders, folder, ':');) {
+    if (!folder.empty() && access((folder + "/steer").c_str(), X_OK) == 0) return named;
+  }
+  return STEER_PROGRAM;
 }
 
 // A plan for each run; false, with the reason in `why`, when they cannot run.
@@ -67,7 +86,7 @@ bool makePlans(const robot::Options& o, const std::vector<robot::Scenario>& scen
       why = "steer does not take the options of run " + std::to_string(i + 1);
       return false;
     }
-    plan.steerCommand = {o.program.empty() ? STEER_PROGRAM : o.program};
+    plan.steerCommand = {programToRun(o.program)};
     plan.steerCommand.insert(plan.steerCommand.end(), plan.steerArgs.begin(), plan.steerArgs.end());
     if (!o.keep.empty()) plan.keep = sweep ? o.keep + "/run-" + std::to_string(i + 1) : o.keep;
     plans.push_back(plan);
@@ -100,8 +119,14 @@ int main(int argc, char** argv) {
         "a sweep writes its runs' files into --out DIR; --trace, --picture and --json "
         "are for one run");
   }
+  if (o.lockstep && !o.program.empty() && std::filesystem::path(o.program).filename() != "steer") {
+    return refuse("--lockstep runs steer's own decision code, not " + o.program +
+                  "; give steer's options alone after --");
+  }
   std::vector<robot::RunPlan> plans;
   if (!makePlans(o, scenarios, sweep, plans, why)) return refuse(why);
   if (!sweep) return robot::runOne(o, plans[0], {o.trace, o.picture, o.json});
-  return robot::runSweep(o, plans, o.out.empty() ? scenarios[0].name + "-runs" : o.out);
+  return robot::runSweep(
+      o, plans,
+      o.out.empty() ? std::filesystem::path(o.scenario).stem().string() + "-runs" : o.out);
 }

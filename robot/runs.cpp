@@ -122,6 +122,7 @@ int runSweep(const Options& o, const std::vector<RunPlan>& plans, const std::str
     return refusedStatus;
   }
   std::vector<SweepRow> rows(plans.size());
+  for (size_t i = 0; i < plans.size(); ++i) rows[i].scenario = plans[i].scenario;  // failed too
   int status = runsDone;
   const auto finished = [&](size_t i, Run& run) {
     (void)std::printf("run %zu of %zu: %s\n", i + 1, plans.size(), plans[i].scenario.label.c_str());

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <numbers>
 
+#include "command_line.h"
 #include "engine.h"
 #include "lockstep.h"
 #include "realtime.h"
@@ -130,6 +131,47 @@ TEST(World, PushedBallScoresOnlyBetweenThePosts) {
   }
 }
 
+// The command line: steer's options after --, a program named there, and what is refused.
+struct CommandLineCase {
+  std::vector<std::string> args;
+  std::string program;                 // when taken
+  std::vector<std::string> steerArgs;  // when taken
+  std::string refusal;                 // part of the reason; empty when taken
+};
+
+class CommandLine : public testing::TestWithParam<CommandLineCase> {};
+
+TEST_P(CommandLine, TakesOrRefuses) {
+  const CommandLineCase& c = GetParam();
+  robot::Options o;
+  std::string why;
+  const bool taken = robot::parseOptions(c.args, o, why);
+  ASSERT_EQ(taken, c.refusal.empty()) << why;
+  if (!taken) {
+    EXPECT_NE(why.find(c.refusal), std::string::npos) << why;
+    return;
+  }
+  EXPECT_EQ(o.scenario, "s.toml");
+  EXPECT_EQ(o.program, c.program);
+  EXPECT_EQ(o.steerArgs, c.steerArgs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CommandLine,
+    testing::Values(
+        CommandLineCase{
+            {"--lockstep", "--jobs=3", "s.toml", "--", "--band", "40"}, "", {"--band", "40"}, ""},
+        CommandLineCase{{"s.toml", "--", "./steer", "--turn-power", "25"},
+                        "./steer",
+                        {"--turn-power", "25"},
+                        ""},
+        CommandLineCase{{"--keep", "run", "s.toml"}, "", {}, ""},
+        CommandLineCase{{"--jobs", "0", "s.toml"}, "", {}, "--jobs takes a whole number"},
+        CommandLineCase{{"s.toml", "--keep"}, "", {}, "--keep needs a value"},
+        CommandLineCase{{"s.toml", "t.toml"}, "", {}, "one scenario file at a time"},
+        CommandLineCase{{"--band", "40", "s.toml"}, "", {}, "unknown option '--band'"},
+        CommandLineCase{{"--", "--band", "40"}, "", {}, "no scenario file"}));
+
 // Each code's frame, sent as steer sends it, gives the wheel speeds the firmware's duties and the
 // top speed make, and turns the robot at the rate they and the wheel base give.
 struct DriveCase {
@@ -190,7 +232,7 @@ robot::RunPlan aheadPlan(double durationS) {
 // The ball straight ahead: steer goes straight from its first frame, and the ball scores when the
 // robot's top speed says it must: the robot closes on the ball, then pushes it to the line.
 TEST(Lockstep, BallAheadIsDrivenIntoTheGoalInTheTimeTheSpeedGives) {
-  const robot::RunPlan plan = aheadPlan(8);
+  const robot::RunPlan plan = aheadPlan(7);
   robot::Run run;
   std::string why;
   ASSERT_TRUE(robot::runLockstep(plan, run, why)) << why;
