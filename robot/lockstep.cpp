@@ -37,7 +37,6 @@ struct SteerSettings {
   int band = steer::band;
   int turnPower = steer::pwr;
   int drivePower = steer::drivePower;
-  int minPower = steer::minPower;
   int staleAfter = steer::staleAfter;
 };
 const SteerSettings steerDefaults;
@@ -47,7 +46,6 @@ int readSteerArguments(const std::vector<std::string>& options) {
   steer::band = steerDefaults.band;
   steer::pwr = steerDefaults.turnPower;
   steer::drivePower = steerDefaults.drivePower;
-  steer::minPower = steerDefaults.minPower;
   steer::staleAfter = steerDefaults.staleAfter;
   std::vector<std::string> args{"steer"};
   args.insert(args.end(), options.begin(), options.end());
