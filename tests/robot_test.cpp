@@ -13,6 +13,7 @@
 #include "command_line.h"
 #include "engine.h"
 #include "lockstep.h"
+#include "measures.h"
 #include "realtime.h"
 #include "steer.h"
 
@@ -270,6 +271,23 @@ TEST(Lockstep, TwoRunsOfOneScenarioRecordTheSame) {
   EXPECT_EQ(std::memcmp(first.events.data(), second.events.data(),
                         first.events.size() * sizeof(robot::LineEvent)),
             0);
+}
+
+// Why steer takes --band and --turn-power: a robot whose camera lags (30 frames/s, 50 ms) turns
+// past the default band, 2 degrees wide, at the default power, and holds the ball in the band with
+// the settings that the simulator recommends for it.
+TEST(Lockstep, RecommendedSettingsHoldTheBallWhereTheDefaultsHunt) {
+  robot::RunPlan plan = aheadPlan(12);
+  plan.scenario.field.ballBearingDeg = 15;
+  robot::Run hunting;
+  robot::Run holding;
+  std::string why;
+  ASSERT_TRUE(robot::runLockstep(plan, hunting, why)) << why;
+  plan.steerArgs = {"--band", "100", "--turn-power", "30"};
+  ASSERT_TRUE(robot::runLockstep(plan, holding, why)) << why;
+  EXPECT_LT(robot::measure(hunting).shareInBand, 0.1);
+  EXPECT_EQ(holding.band, 100);
+  EXPECT_GE(robot::measure(holding).shareInBand, 0.8);
 }
 
 // The real steer in real time, with the ball ahead and the goal close: it scores, and the Ctrl-C
