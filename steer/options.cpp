@@ -16,7 +16,7 @@ namespace {
 
 constexpr const char* usage =
     "Usage: steer [--device PATH] [--stale-after MS] [--band PX] [--turn-power N]\n"
-    "             [--drive-power N] [--min-power N]\n"
+    "             [--drive-power N]\n"
     "       steer --help | --version\n";
 
 constexpr const char* help =
@@ -29,8 +29,7 @@ constexpr const char* help =
     "  --band PX         half-width of the centre band, in columns, 0 to 320 (default 10)\n"
     "  --turn-power N    power of the turns and arcs, 0 to 127 (default 50)\n"
     "  --drive-power N   power of straight ahead, once lined up, 0 to 127 (default 100)\n"
-    "  --min-power N     turn slower near the band: from --turn-power at the frame's edge\n"
-    "                    down to N at the band's edge, 0 to --turn-power (default: no slowing)\n"
+
     "  -h, --help        show this help and exit\n"
     "  --version         show the version and exit\n"
     "\n"
@@ -68,7 +67,6 @@ const NumberOption numberOptions[] = {
     {"--band", &band, 0, 320, "--band takes a whole number of columns from 0 to 320, not"},
     {"--turn-power", &pwr, 0, 127, "--turn-power takes a whole number from 0 to 127, not"},
     {"--drive-power", &drivePower, 0, 127, "--drive-power takes a whole number from 0 to 127, not"},
-    {"--min-power", &minPower, 0, 127, "--min-power takes a whole number from 0 to 127, not"},
 };
 
 // A device path that exists must be a character device; one that does not may appear later.
@@ -129,11 +127,6 @@ int readArguments(int argc, const char* const argv[]) {
     } else {
       return refuse(arg[0] == '-' ? "unknown option" : "unexpected argument", arg);
     }
-  }
-  if (minPower > pwr) {
-    (void)std::fprintf(stderr, "steer: --min-power %d is above --turn-power %d\n%s", minPower, pwr,
-                       usage);
-    return 2;
   }
   return -1;
 }

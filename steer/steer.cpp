@@ -19,7 +19,6 @@ int height = 480;
 int pwr = 50;
 int band = 10;
 int drivePower = 100;
-int minPower = -1;
 bool objectRead = false;
 bool goalRead = false;
 int goal = 0;
@@ -274,14 +273,6 @@ Command waitFor(const char* file, const char* before, bool& told) {
 
 }  // namespace
 
-int turnPower(float offset, int cx) {
-  if (minPower < 0 || minPower >= pwr || cx <= band) return pwr;
-  const float share = (offset - static_cast<float>(band)) / static_cast<float>(cx - band);
-  if (!(share < 1)) return pwr;  // the frame's edge or beyond
-  if (!(share > 0)) return minPower;
-  return minPower + static_cast<int>(static_cast<float>(pwr - minPower) * share + 0.5F);
-}
-
 Command decide(int cx) {
   static bool toldObject = false;
   static bool toldGoal = false;
@@ -289,16 +280,13 @@ Command decide(int cx) {
   const int hi = cx + band;
   const int lo = cx - band;
   const float x = b[0];
-  const float offset = x - static_cast<float>(cx);
-  if (x > static_cast<float>(hi)) return {1, turnPower(offset, cx)};
-  if (x < static_cast<float>(lo)) return {2, turnPower(-offset, cx)};
+  if (x > static_cast<float>(hi)) return {1, pwr};
+  if (x < static_cast<float>(lo)) return {2, pwr};
   if (static_cast<float>(lo) <= x && x <= static_cast<float>(hi)) {
     if (!goalRead) return waitFor("t.txt", "lining up with the goal", toldGoal);
     goal = goalFromMean((m[2] + m[6]) / 2);
-    // Whole columns: a goal beyond float's exact range is past the frame's edge anyway.
-    const auto goalOffset = static_cast<float>(static_cast<long long>(goal) - cx);
-    if (goal > hi) return {4, turnPower(goalOffset, cx)};
-    if (goal < lo) return {3, turnPower(-goalOffset, cx)};
+    if (goal > hi) return {4, pwr};
+    if (goal < lo) return {3, pwr};
     return {5, drivePower};
   }
   return {0, 0};  // x is not a number

@@ -17,13 +17,9 @@ extern int width;
 extern int height;
 extern int pwr;
 
-// How the commands are chosen: the band's half-width round the centre column, the aligned
-// command's power, and the turning power at the band's edge. With minPower below pwr, a turn's
-// power falls with its offset from pwr at the frame's edge to minPower at the band's edge; -1
-// turns at pwr whatever the offset.
+// The centre band's half-width round the centre column, and the aligned command's power.
 extern int band;
 extern int drivePower;
-extern int minPower;
 
 // Whether "b.txt" and "t.txt" have been read whole at least once: no command rests on a position
 // that was never read.
@@ -100,9 +96,6 @@ int goalFromMean(float mean);
 // read whole, and for a centred object before t.txt has been read whole; says once on standard
 // error which file it waits for.
 Command decide(int cx);
-
-// The power of a turn whose object (or goal) lies `offset` columns from the centre column cx.
-int turnPower(float offset, int cx);
 
 // Sends one command frame, each byte in its own port cycle, and echoes it on standard output.
 // Once a stop has been asked for it sends no further byte of the frame and no echo. A byte that

@@ -18,7 +18,6 @@ void ControllerTest::SetUp() {
   steer::pwr = 50;
   steer::band = 10;
   steer::drivePower = 100;
-  steer::minPower = -1;
   steer::objectRead = true;  // as after a first whole read; the safe start has a test of its own
   steer::goalRead = true;
   steer::goal = 0;

@@ -36,7 +36,8 @@ done
 
 # One fault a line: file @@ text as it stands @@ text with the fault @@ what the fault is.
 # "\n" in either text stands for a line break, "(nothing)" for no text at all. The first place
-# where the text stands is changed.
+# where the text stands is changed. A fault whose file is gone or whose text is not there
+# (the code moved on) is not applicable: told, and left out of the counts.
 cd "$src"
 git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t "$work"
 cmake -S "$work" -B "$work/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON >/dev/null
@@ -59,6 +60,7 @@ for list in "${lists[@]}"; do
   name=${name#*-}
   killed=0
   total=0
+  skipped=0
   echo "=== $name"
   while IFS= read -r entry; do
     [[ -n $entry && $entry != \#* ]] || continue
@@ -70,11 +72,17 @@ for list in "${lists[@]}"; do
     what=${rest#* @@ }
     [ "$to" = "(nothing)" ] && to=""
     [[ -z "$only" || "$what" == *$only* ]] || continue
+    if [[ ! -f $work/$file ]]; then
+      echo "NO FILE    $file: $what"
+      skipped=$((skipped + 1))
+      continue
+    fi
     cp "$work/$file" "$work/$file.orig"
     if ! FROM=$from TO=$to perl -0777 -i -pe 'BEGIN { ($f, $t) = ($ENV{FROM}, $ENV{TO}); s/\\n/\n/g for $f, $t }
         s/\Q$f\E/$t/ or die "not found\n"' "$work/$file" 2>/dev/null; then
       echo "NOT FOUND  $file: $what"
       mv "$work/$file.orig" "$work/$file"
+      skipped=$((skipped + 1))
       continue
     fi
     total=$((total + 1))
@@ -91,6 +99,7 @@ for list in "${lists[@]}"; do
     touch "$work/$file"
   done <"$list"
   ((total > 0)) && echo "$name: killed $killed of $total: $((100 * killed / total))%"
+  ((skipped > 0)) && echo "$name: $skipped not applicable (file or text not found)"
   all_killed=$((all_killed + killed))
   all_total=$((all_total + total))
 done

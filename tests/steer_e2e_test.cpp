@@ -309,7 +309,7 @@ class SteerArguments : public testing::TestWithParam<Arguments> {};
 
 const std::string usage =
     "Usage: steer [--device PATH] [--stale-after MS] [--band PX] [--turn-power N]\n"
-    "             [--drive-power N] [--min-power N]\n"
+    "             [--drive-power N]\n"
     "       steer --help | --version\n";
 
 TEST_P(SteerArguments, AnswerWithoutTouchingTheBoard) {
@@ -370,25 +370,20 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--stale-after", "99999999999999999999"},
                   2,
                   notMs + "'99999999999999999999'"},
-        Arguments{
-            "BandAndPowersBeforeHelp",
-            {"--band=0", "--turn-power", "127", "--drive-power=0", "--min-power", "127", "-h"},
-            0,
-            usage},
+        Arguments{"BandAndPowersBeforeHelp",
+                  {"--band=0", "--turn-power", "127", "--drive-power=0", "-h"},
+                  0,
+                  usage},
         Arguments{"BandWiderThanTheFrame", {"--band", "321"}, 2, notBand + "'321'"},
         Arguments{"NoPower", {"--drive-power"}, 2, "steer: option needs a number: '--drive-power'"},
         Arguments{"PowerWithTheTopBitSet",
                   {"--turn-power=128"},
                   2,
                   "steer: --turn-power takes a whole number from 0 to 127, not '128'"},
-        Arguments{"NegativeLeastPower",
-                  {"--min-power", "-1"},
+        Arguments{"NegativePower",
+                  {"--drive-power", "-1"},
                   2,
-                  "steer: --min-power takes a whole number from 0 to 127, not '-1'"},
-        Arguments{"LeastPowerAboveTheTurningPower",
-                  {"--min-power", "30", "--turn-power", "20"},
-                  2,
-                  "steer: --min-power 30 is above --turn-power 20"}),
+                  "steer: --drive-power takes a whole number from 0 to 127, not '-1'"}),
     [](const testing::TestParamInfo<Arguments>& info) { return info.param.name; });
 
 // With a stale time it never reaches, it steers as without one, and says nothing of changes.

@@ -1,0 +1,110 @@
+#include "camera.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <numbers>
+#include <system_error>
+#include <utility>
+
+namespace robot {
+
+Camera::Camera(const CameraSettings& c, double aheadOfCentreM)
+    : focal_(pictureWidth / 2 / std::tan(c.fieldOfViewDeg / 2 * std::numbers::pi / 180)),
+      heightM_(c.heightM),
+      aheadM_(aheadOfCentreM) {}
+
+Seen Camera::look(const Pose& robot, double x, double y, double z) const {
+  const double c = std::cos(robot.heading);
+  const double s = std::sin(robot.heading);
+  const double dx = x - (robot.x + aheadM_ * c);
+  const double dy = y - (robot.y + aheadM_ * s);
+  const double ahead = dx * c + dy * s;
+  const double right = dx * s - dy * c;  // the field's y is to the left
+  if (ahead <= 0) return {};
+  return {true, pictureWidth / 2 + focal_ * right / ahead,
+          pictureHeight / 2 + focal_ * (heightM_ - z) / ahead};
+}
+
+Producer::Producer(const Scenario& s, std::string dir)
+    : scenario_(s),
+      camera_(s.camera, s.robot.radiusM),
+      dir_(std::move(dir)),
+      u_(std::numeric_limits<double>::quiet_NaN()),
+      goalColumn_(std::numeric_limits<double>::quiet_NaN()) {}
+
+Nanos Producer::nextTake() const {
+  return std::llround(static_cast<double>(taken_) * 1e9 / scenario_.camera.frameRateHz);
+}
+
+Nanos Producer::nextWrite() const {
+  return waiting_.empty() ? std::numeric_limits<Nanos>::max() : waiting_.front().writeAt;
+}
+
+void Producer::take(const World& w) {
+  const FieldSettings& f = scenario_.field;
+  Picture p{};
+  p.writeAt = nextTake() + std::llround(scenario_.camera.latencyS * 1e9);
+  const Seen ball = camera_.look(w.pose(), w.ballX(), w.ballY(), f.ballRadiusM);
+  p.ballSeen = ball.inFront && ball.u >= 0 && ball.u < pictureWidth;
+  p.u = ball.u;
+  p.v = ball.v;
+  const double leftY = f.goalCentreM + f.goalWidthM / 2;
+  const double rightY = f.goalCentreM - f.goalWidthM / 2;
+  const Seen corners[4] = {
+      camera_.look(w.pose(), f.goalDistanceM, leftY, f.goalPostHeightM),
+      camera_.look(w.pose(), f.goalDistanceM, leftY, 0),
+      camera_.look(w.pose(), f.goalDistanceM, rightY, f.goalPostHeightM),
+      camera_.look(w.pose(), f.goalDistanceM, rightY, 0),
+  };
+  // The feet decide: a post's top is in front whenever its foot is.
+  p.goalSeen = corners[1].inFront && corners[3].inFront;
+  for (size_t i = 0; i < 4; ++i) {
+    p.points[2 * i] = corners[i].u;
+    p.points[2 * i + 1] = corners[i].v;
+  }
+  waiting_.push_back(p);
+  ++taken_;
+}
+
+bool Producer::replace(const char* name, const std::string& text, std::string& why) const {
+  const std::string path = dir_ + "/" + name;
+  const std::string fresh = path + ".new";
+  std::FILE* file = std::fopen(fresh.c_str(), "w");
+  bool written = file != nullptr && std::fputs(text.c_str(), file) >= 0;
+  if (file != nullptr) written = std::fclose(file) == 0 && written;
+  if (written && std::rename(fresh.c_str(), path.c_str()) == 0) return true;
+  why = "cannot write " + path + ": " + std::generic_category().message(errno);
+  return false;
+}
+
+bool Producer::write(Nanos now, std::string& why) {
+  char text[4096];  // a post near the lens lands far outside the picture
+  while (!waiting_.empty() && waiting_.front().writeAt <= now) {
+    const Picture p = waiting_.front();
+    waiting_.pop_front();
+    const OutOfView unseen = scenario_.camera.outOfView;
+    if (p.ballSeen || unseen == OutOfView::searchLeft || unseen == OutOfView::searchRight) {
+      if (p.ballSeen) lastSeenRight_ = p.u >= pictureWidth / 2;
+      // Searching: the edge of the side the ball was last seen on, or the side named.
+      const bool right = lastSeenRight_.value_or(unseen == OutOfView::searchRight);
+      const double u = p.ballSeen ? p.u : right ? pictureWidth - 1 : 0;
+      const double v = p.ballSeen ? p.v : pictureHeight / 2;
+      (void)std::snprintf(text, sizeof text, "(%.1f, %.1f)\n", u, v);
+      if (!replace("b.txt", text, why)) return false;
+      u_ = std::round(u * 10) / 10;  // as steer reads it
+    } else if (unseen == OutOfView::remove) {
+      (void)std::remove((dir_ + "/b.txt").c_str());
+    }
+    if (!p.goalSeen) continue;
+    const double* q = p.points;
+    (void)std::snprintf(text, sizeof text, "%.1f %.1f\n%.1f %.1f\n%.1f %.1f\n%.1f %.1f\n", q[0],
+                        q[1], q[2], q[3], q[4], q[5], q[6], q[7]);
+    if (!replace("t.txt", text, why)) return false;
+    goalColumn_ = (std::round(q[2] * 10) / 10 + std::round(q[6] * 10) / 10) / 2;
+  }
+  return true;
+}
+
+}  // namespace robot

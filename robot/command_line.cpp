@@ -1,0 +1,91 @@
+#include "command_line.h"
+
+#include <cstdlib>
+
+namespace robot {
+namespace {
+
+// Takes "--name VALUE" or "--name=VALUE" at args[i]; false when args[i] is not that option.
+bool valueOption(const std::vector<std::string>& args, size_t& i, const std::string& name,
+                 std::string& value, bool& missing) {
+  const std::string& arg = args[i];
+  if (arg.rfind(name, 0) != 0) return false;
+  if (arg.size() > name.size() && arg[name.size()] == '=') {
+    value = arg.substr(name.size() + 1);
+  } else if (arg.size() == name.size()) {
+    missing = i + 1 >= args.size();
+    if (!missing) value = args[++i];
+  } else {
+    return false;
+  }
+  missing = missing || value.empty();
+  return true;
+}
+
+bool readJobs(const std::string& text, int& jobs) {
+  char* end = nullptr;
+  const long n = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || n < 1 || n > 64) return false;
+  jobs = static_cast<int>(n);
+  return true;
+}
+
+// Takes the option with a value at args[i] into `o`; false when it is none of them. A missing
+// value leaves `why` set.
+bool valued(const std::vector<std::string>& args, size_t& i, Options& o, std::string& jobs,
+            std::string& why) {
+  const std::pair<const char*, std::string*> options[] = {{"--firmware", &o.firmware},
+                                                          {"--keep", &o.keep},
+                                                          {"--trace", &o.trace},
+                                                          {"--picture", &o.picture},
+                                                          {"--json", &o.json},
+                                                          {"--out", &o.out},
+                                                          {"--jobs", &jobs}};
+  for (const auto& [name, value] : options) {
+    bool missing = false;
+    if (!valueOption(args, i, name, *value, missing)) continue;
+    if (missing) why = std::string(name) + " needs a value";
+    return true;
+  }
+  return false;
+}
+}  // namespace
+
+bool parseOptions(const std::vector<std::string>& args, Options& o, std::string& why) {
+  std::string jobs;
+  size_t i = 0;
+  for (; i < args.size() && args[i] != "--"; ++i) {
+    const std::string& arg = args[i];
+    o.help = o.help || arg == "--help" || arg == "-h";
+    o.version = o.version || arg == "--version";
+    if (o.help || o.version) return true;
+    if (arg == "--lockstep") {
+      o.lockstep = true;
+    } else if (valued(args, i, o, jobs, why)) {
+      if (!why.empty()) return false;
+    } else if (arg.rfind('-', 0) == 0) {
+      why = "unknown option '" + arg + "'";
+      return false;
+    } else if (!o.scenario.empty()) {
+      why = "one scenario file at a time: '" + o.scenario + "' and '" + arg +
+            "'; steer's options go after --";
+      return false;
+    } else {
+      o.scenario = arg;
+    }
+  }
+  if (!jobs.empty() && !readJobs(jobs, o.jobs)) {
+    why = "--jobs takes a whole number from 1 to 64, not '" + jobs + "'";
+    return false;
+  }
+  if (o.scenario.empty()) {
+    why = "no scenario file given";
+    return false;
+  }
+  if (i < args.size()) ++i;  // the "--"
+  if (i < args.size() && args[i].rfind('-', 0) != 0) o.program = args[i++];
+  o.steerArgs.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+  return true;
+}
+
+}  // namespace robot

@@ -1,0 +1,108 @@
+#include "engine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <utility>
+
+namespace robot {
+namespace {
+
+int signedDuty(const boardsim::MotorState& m) {
+  if (m.forward == m.backward) return 0;  // braked or without direction: no drive
+  return m.forward ? m.duty : -m.duty;
+}
+
+}  // namespace
+
+std::unique_ptr<Engine> Engine::load(const Scenario& s, const std::string& elf,
+                                     const std::string& dir, std::string& why) {
+  std::unique_ptr<boardsim::Board> board = boardsim::Board::load(elf, why);
+  if (board == nullptr) return nullptr;
+  for (const char* name : {"/b.txt", "/t.txt"}) (void)std::remove((dir + name).c_str());
+  return std::unique_ptr<Engine>(new Engine(s, std::move(board), dir));
+}
+
+Engine::Engine(const Scenario& s, std::unique_ptr<boardsim::Board> board, const std::string& dir)
+    : scenario_(s),
+      board_(std::move(board)),
+      world_(s),
+      producer_(s, dir),
+      stepNanos_(std::llround(world_.stepS() * 1e9)) {
+  run_.scenario = s;
+  run_.samples.reserve(static_cast<size_t>(s.run.durationS * 1000) + 1000);
+}
+
+void Engine::lineByte(std::uint8_t byte, Nanos arrives) { due_.push_back({byte, arrives}); }
+
+// A byte goes onto the simulated line one byte time before the line brings it, so that its last
+// bit reaches the firmware then; the decoder tells what reached the board, at that time.
+void Engine::handOver() {
+  while (!due_.empty() && due_.front().arrives - lineByteNanos <= now_) {
+    const Byte b = due_.front();
+    due_.pop_front();
+    board_->send(&b.value, 1);
+    lastArrival_ = std::max(lastArrival_, b.arrives);
+    decoder_.feed(b.value, [&](const board::Event& e) {
+      if (e.kind != board::EventKind::frame && e.kind != board::EventKind::stop) return;
+      run_.events.push_back({static_cast<double>(b.arrives) / 1e9, e.code(),
+                             e.kind == board::EventKind::frame ? e.power() : 0});
+    });
+  }
+}
+
+void Engine::stepWorld() {
+  const boardsim::Motors motors = board_->motors();
+  const int leftDuty = signedDuty(motors.left);
+  const int rightDuty = signedDuty(motors.right);
+  const Nanos at = steps_ * stepNanos_;
+  if (at >= nextSample_) record(at, leftDuty, rightDuty);
+  world_.step(leftDuty, rightDuty);
+  ++steps_;
+}
+
+// The world as it is at `at`, with the duties that drive its next step.
+void Engine::record(Nanos at, int leftDuty, int rightDuty) {
+  constexpr Nanos sampleEvery = 1'000'000;
+  nextSample_ = (at / sampleEvery + 1) * sampleEvery;
+  Sample s;
+  s.t = static_cast<double>(at) / 1e9;
+  s.x = world_.pose().x;
+  s.y = world_.pose().y;
+  s.heading = world_.pose().heading;
+  s.leftSpeed = world_.leftSpeed();
+  s.rightSpeed = world_.rightSpeed();
+  s.ballX = world_.ballX();
+  s.ballY = world_.ballY();
+  s.u = producer_.u();
+  s.goalColumn = producer_.goalColumn();
+  s.leftDuty = leftDuty;
+  s.rightDuty = rightDuty;
+  run_.samples.push_back(s);
+}
+
+bool Engine::runTo(Nanos t) {
+  while (now_ < t) {
+    const Nanos nextStep = steps_ * stepNanos_;
+    Nanos next = std::min({t, nextStep, producer_.nextTake(), producer_.nextWrite()});
+    if (!due_.empty()) next = std::min(next, std::max(now_, due_.front().arrives - lineByteNanos));
+    if (next > now_ && !board_->runUntil(boardsim::SimTime(next))) {
+      why_ = "the firmware's processor stopped for good (a crash?)";
+      return false;
+    }
+    now_ = std::max(now_, next);
+    handOver();
+    // At one instant: the picture sees the world before its step, and the sample sees the files.
+    if (now_ >= producer_.nextTake()) producer_.take(world_);
+    if (!producer_.write(now_, why_)) return false;
+    if (now_ >= nextStep) stepWorld();
+  }
+  return true;
+}
+
+Run Engine::takeRun() {
+  run_.samples.shrink_to_fit();
+  return std::move(run_);
+}
+
+}  // namespace robot

@@ -1,0 +1,69 @@
+// The robot in the loop on one simulated clock: the board's firmware in the simulator, fed the
+// line's bytes at the times the line brings them; its motor outputs turning the world's wheels;
+// and the camera's producer writing the position files. Records a sample every millisecond (at
+// the first physics step in it) and each frame or stop that reaches the board.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "board_sim.h"
+#include "camera.h"
+#include "frame_decoder.h"
+#include "trace.h"
+#include "world.h"
+
+namespace robot {
+
+// One byte on the 9600 baud 8N1 line, as steer sets it.
+inline constexpr Nanos lineByteNanos = 1'000'000'000 / 960;
+
+class Engine {
+ public:
+  // Null, with the reason in `why`, when the image cannot be loaded. The producer writes into
+  // `dir`, from which stale position files are removed first.
+  static std::unique_ptr<Engine> load(const Scenario& s, const std::string& elf,
+                                      const std::string& dir, std::string& why);
+
+  // A byte whose last bit reaches the board at `arrives`.
+  void lineByte(std::uint8_t byte, Nanos arrives);
+  // Steps everything up to `t`; false, with the reason in why(), when the firmware's processor
+  // stopped for good or a position file could not be written.
+  bool runTo(Nanos t);
+
+  Nanos now() const { return now_; }
+  Nanos lastArrival() const { return lastArrival_; }
+  // Whether every byte given has gone onto the simulated line and through it.
+  bool lineEmpty() const { return due_.empty() && board_->unsent() == 0; }
+  const std::string& why() const { return why_; }
+  // What was recorded; the engine is spent.
+  Run takeRun();
+
+ private:
+  Engine(const Scenario& s, std::unique_ptr<boardsim::Board> board, const std::string& dir);
+  void handOver();
+  void stepWorld();
+  void record(Nanos at, int leftDuty, int rightDuty);
+
+  Scenario scenario_;
+  std::unique_ptr<boardsim::Board> board_;
+  World world_;
+  Producer producer_;
+  board::FrameDecoder decoder_;
+  struct Byte {
+    std::uint8_t value;
+    Nanos arrives;
+  };
+  std::deque<Byte> due_;  // not yet on the simulated line
+  Nanos now_ = 0;
+  Nanos stepNanos_;
+  std::int64_t steps_ = 0;
+  Nanos nextSample_ = 0;
+  Nanos lastArrival_ = 0;
+  std::string why_;
+  Run run_;
+};
+
+}  // namespace robot

@@ -1,0 +1,132 @@
+// virtual-robot: runs steer with a simulated board, robot, camera and position producer.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "command_line.h"
+#include "lockstep.h"
+#include "runs.h"
+#include "scenario.h"
+
+namespace {
+
+constexpr const char* help =
+    "Runs steer against a simulated robot: the board's firmware in a simulator, a\n"
+    "differential-drive robot, a ball and a goal, and a camera whose producer writes b.txt\n"
+    "and t.txt in steer's working folder. Tells the run's measures on standard output.\n"
+    "\n"
+    "  --lockstep          run on a simulated clock, reproducibly and faster than real time,\n"
+    "                      with steer's own decision code; by default the real steer program\n"
+    "                      runs in real time, with a pseudo-terminal as its board\n"
+    "  --firmware FILE.elf the board's image (default: the scenario's, else the build's)\n"
+    "  --keep DIR          steer's working folder, kept (default: a temporary one)\n"
+    "  --trace FILE.csv    write the run's trace, a row per millisecond\n"
+    "  --picture FILE.png  draw the run: the field from above, and the ball's column over time\n"
+    "  --json FILE         write the summary as JSON\n"
+    "  --out DIR           write each run's DIR/run-NN.{csv,png,json} and the tables\n"
+    "                      DIR/table.md and DIR/table.csv (a sweep's default: NAME-runs)\n"
+    "  --jobs N            lockstep runs of a sweep at a time (default 2)\n"
+    "  --help, -h          show this help and exit\n"
+    "  --version           show the version and exit\n"
+    "\n"
+    "After --: steer's options, added to the scenario's. A first word that is no option names\n"
+    "the program that runs in real time (default: the build's steer, also for a \"steer\" that\n"
+    "is not on PATH); --lockstep always runs steer's own code, so it takes only \"steer\" there.\n"
+    "A scenario that lists several values for some settings is a sweep: every combination runs.\n"
+    "Exit status: 0 when every run was done, 1 when a run failed (steer could not run, the\n"
+    "simulation fell behind the wall clock), 2 for refused options or a bad scenario file.\n";
+
+int refuse(const std::string& why) {
+  (void)std::fprintf(stderr, "virtual-robot: %s\n%s", why.c_str(), robot::usage);
+  return robot::refusedStatus;
+}
+
+// The program to run in real time: the one named, on PATH for a name without a slash, except
+// that "steer" found nowhere there is the build's.
+std::string programToRun(const std::string& named) {
+  if (named.empty()) return STEER_PROGRAM;
+  if (named != "steer") return named;
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts
+  const char* path = std::getenv("PATH");
+  std::stringstream folders(path == nullptr ? "" : path);
+  for (std::string folder; std::getline(folders, folder, ':');) {
+    if (!folder.empty() && access((folder + "/steer").c_str(), X_OK) == 0) return named;
+  }
+  return STEER_PROGRAM;
+}
+
+// A plan for each run; false, with the reason in `why`, when they cannot run.
+bool makePlans(const robot::Options& o, const std::vector<robot::Scenario>& scenarios, bool sweep,
+               std::vector<robot::RunPlan>& plans, std::string& why) {
+  for (size_t i = 0; i < scenarios.size(); ++i) {
+    robot::RunPlan plan;
+    plan.scenario = scenarios[i];
+    plan.firmware = !o.firmware.empty()                  ? o.firmware
+                    : !scenarios[i].run.firmware.empty() ? scenarios[i].run.firmware
+                                                         : ROBOT_FIRMWARE;
+    if (plan.firmware.empty()) {
+      why =
+          "this build made no firmware image (it needs gcc-avr, avr-libc and "
+          "arduino-core-avr); name one with --firmware FILE.elf";
+      return false;
+    }
+    if (!std::filesystem::is_regular_file(plan.firmware)) {
+      why = "no firmware image at " + plan.firmware;
+      return false;
+    }
+    plan.steerArgs = plan.scenario.steer.options;
+    plan.steerArgs.insert(plan.steerArgs.end(), o.steerArgs.begin(), o.steerArgs.end());
+    // In lockstep, steer's options are its decision code's; the real steer checks its own.
+    if (o.lockstep && !robot::steerTakes(plan.steerArgs)) {
+      why = "steer does not take the options of run " + std::to_string(i + 1);
+      return false;
+    }
+    plan.steerCommand = {programToRun(o.program)};
+    plan.steerCommand.insert(plan.steerCommand.end(), plan.steerArgs.begin(), plan.steerArgs.end());
+    if (!o.keep.empty()) plan.keep = sweep ? o.keep + "/run-" + std::to_string(i + 1) : o.keep;
+    plans.push_back(plan);
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  robot::Options o;
+  std::string why;
+  if (!robot::parseOptions({argv + 1, argv + argc}, o, why)) return refuse(why);
+  if (o.help) {
+    std::printf("%s\n%s", robot::usage, help);
+    return 0;
+  }
+  if (o.version) {
+    std::printf("virtual-robot %s\n", VIRTUAL_ROBOT_VERSION);
+    return 0;
+  }
+  std::vector<robot::Scenario> scenarios;
+  if (!robot::loadScenarios(o.scenario, scenarios, why)) {
+    (void)std::fprintf(stderr, "%s\n", why.c_str());
+    return robot::refusedStatus;
+  }
+  const bool sweep = scenarios.size() > 1 || !o.out.empty();
+  if (sweep && !(o.trace.empty() && o.picture.empty() && o.json.empty())) {
+    return refuse(
+        "a sweep writes its runs' files into --out DIR; --trace, --picture and --json "
+        "are for one run");
+  }
+  if (o.lockstep && !o.program.empty() && std::filesystem::path(o.program).filename() != "steer") {
+    return refuse("--lockstep runs steer's own decision code, not " + o.program +
+                  "; give steer's options alone after --");
+  }
+  std::vector<robot::RunPlan> plans;
+  if (!makePlans(o, scenarios, sweep, plans, why)) return refuse(why);
+  if (!sweep) return robot::runOne(o, plans[0], {o.trace, o.picture, o.json});
+  return robot::runSweep(
+      o, plans,
+      o.out.empty() ? std::filesystem::path(o.scenario).stem().string() + "-runs" : o.out);
+}

@@ -1,0 +1,154 @@
+#include "runs.h"
+
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+
+#include "measures.h"
+#include "picture.h"
+#include "realtime.h"
+#include "report.h"
+
+namespace robot {
+namespace {
+
+void say(const std::string& what) {
+  (void)std::fprintf(stderr, "virtual-robot: %s\n", what.c_str());
+}
+
+// Measures the run, tells it and writes its files; false when a file could not be written.
+bool report(Run& run, const Outputs& out) {
+  run.measures = measure(run);
+  const std::string text = summaryText(run);
+  (void)std::fputs(text.c_str(), stdout);
+  (void)std::fflush(stdout);
+  bool written = true;
+  std::string why;
+  if (!out.trace.empty() && !writeTrace(run, out.trace, why)) {
+    say(why);
+    written = false;
+  }
+  if (!out.picture.empty() && !drawPicture(run, out.picture, why)) {
+    say(why);
+    written = false;
+  }
+  if (!out.json.empty()) {
+    std::ofstream file(out.json);
+    file << summaryJson(run).dump(2) << '\n';
+    if (!file.good()) {
+      say("cannot write " + out.json);
+      written = false;
+    }
+  }
+  return written;
+}
+
+// Runs on the wall clock; the exit status, with the run in `run` when it was recorded.
+int realTime(const RunPlan& plan, Run& run) {
+  std::string why;
+  const RealTimeEnd end = runRealTime(plan, run, why);
+  if (end == RealTimeEnd::done) return runsDone;
+  say(why);
+  return end == RealTimeEnd::refused ? refusedStatus : runFailed;
+}
+
+std::string numbered(const std::string& dir, size_t index, const char* suffix) {
+  char name[32];
+  (void)std::snprintf(name, sizeof name, "/run-%02zu%s", index + 1, suffix);
+  return dir + name;
+}
+
+// Lockstep runs, `jobs` at a time, each handed to `finished` as it ends; false when one failed.
+bool lockstepRuns(const std::vector<RunPlan>& plans, size_t jobs,
+                  const std::function<void(size_t, Run&)>& finished) {
+  bool all = true;
+  std::map<pid_t, std::pair<size_t, Started>> running;
+  size_t next = 0;
+  while (next < plans.size() || !running.empty()) {
+    std::string why;
+    if (next < plans.size() && running.size() < jobs) {
+      const Started started = startLockstep(plans[next], why);
+      if (started.pid > 0) running[started.pid] = {next, started};
+      if (started.pid < 0) say(why);
+      all = all && started.pid > 0;
+      ++next;
+      continue;
+    }
+    int wait = 0;
+    const pid_t pid = waitpid(-1, &wait, 0);
+    if (pid < 0 && errno == EINTR) continue;
+    if (pid < 0) break;  // no child left to wait for
+    const auto found = running.find(pid);
+    if (found == running.end()) continue;
+    const auto [index, started] = found->second;
+    running.erase(found);
+    Run run;
+    if (collectLockstep(plans[index], started, wait, run, why)) {
+      finished(index, run);
+    } else {
+      say("run " + std::to_string(index + 1) + ": " + why);
+      all = false;
+    }
+  }
+  return all;
+}
+
+}  // namespace
+
+int runOne(const Options& o, const RunPlan& plan, const Outputs& out) {
+  Run run;
+  std::string why;
+  if (o.lockstep) {
+    if (!runLockstep(plan, run, why)) {
+      say(why);
+      return runFailed;
+    }
+  } else if (const int status = realTime(plan, run); status != runsDone) {
+    return status;
+  }
+  return report(run, out) ? runsDone : runFailed;
+}
+
+int runSweep(const Options& o, const std::vector<RunPlan>& plans, const std::string& dir) {
+  std::error_code error;
+  std::filesystem::create_directories(dir, error);
+  if (error) {
+    say("cannot make " + dir + ": " + error.message());
+    return refusedStatus;
+  }
+  std::vector<SweepRow> rows(plans.size());
+  for (size_t i = 0; i < plans.size(); ++i) rows[i].scenario = plans[i].scenario;  // failed too
+  int status = runsDone;
+  const auto finished = [&](size_t i, Run& run) {
+    (void)std::printf("run %zu of %zu: %s\n", i + 1, plans.size(), plans[i].scenario.label.c_str());
+    const Outputs out{numbered(dir, i, ".csv"), numbered(dir, i, ".png"),
+                      numbered(dir, i, ".json")};
+    if (!report(run, out)) status = runFailed;
+    rows[i] = {run.scenario, run.band, run.measures,
+               std::filesystem::path(out.picture).filename().string()};
+  };
+  if (o.lockstep) {
+    if (!lockstepRuns(plans, static_cast<size_t>(o.jobs), finished)) status = runFailed;
+  } else {
+    // Real-time runs take the machine's full attention, so they go one at a time.
+    for (size_t i = 0; i < plans.size(); ++i) {
+      Run run;
+      const int ended = realTime(plans[i], run);
+      if (ended == runsDone) finished(i, run);
+      if (ended != runsDone) status = ended;
+    }
+  }
+  std::string why;
+  if (!writeSweepTables(rows, dir, why)) {
+    say(why);
+    status = runFailed;
+  }
+  return status;
+}
+
+}  // namespace robot

@@ -1,0 +1,248 @@
+#include "scenario.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string_view>
+#include <system_error>
+#include <utility>
+
+#include "scenario_keys.h"
+
+namespace robot {
+namespace {
+
+// More runs than this is a mistake in the file rather than a sweep anyone waits for.
+constexpr size_t kMostRuns = 10000;
+
+using Position = std::pair<toml::source_index, toml::source_index>;  // line, column
+
+Position positionOf(const toml::source_region& region) {
+  return {region.begin.line, region.begin.column};
+}
+
+// One key's value as the file gives it.
+struct Value {
+  std::string_view section, key;
+  const toml::node* node;
+};
+
+// A setting the file holds (one choice) or varies: a key with a list of values, or a section
+// given as a list of tables. Each choice sets some keys and has a short label.
+struct Axis {
+  Position at;
+  std::vector<std::vector<Value>> choices;
+  std::vector<std::string> labels;
+};
+
+struct Failure {
+  toml::source_index line = 0;
+  std::string what;
+};
+
+bool fail(Failure& failure, const toml::source_region& where, std::string what) {
+  failure = {where.begin.line, std::move(what)};
+  return false;
+}
+
+std::string number(double value, const char* unit = "") {
+  std::array<char, 40> text{};
+  (void)std::snprintf(text.data(), text.size(), "%g%s", value, unit);
+  return text.data();
+}
+
+// A value as a label shows it: 45, 0.8, keep, "--band 40".
+std::string shortValue(const toml::node& node) {
+  if (const auto* whole = node.as_integer()) return number(static_cast<double>(whole->get()));
+  if (const auto* real = node.as_floating_point()) return number(real->get());
+  if (const auto* text = node.as_string()) {
+    const std::string& value = text->get();
+    const bool plain = !value.empty() && value.find_first_of(" \t") == std::string::npos;
+    return plain ? value : "\"" + value + "\"";
+  }
+  return "?";
+}
+
+// A value with the unit of its key, as a section's label shows it: 30Hz, 50ms, 0.8m/s.
+std::string unitValue(std::string_view key, const toml::node& node) {
+  const auto* whole = node.as_integer();
+  const auto* real = node.as_floating_point();
+  if (whole == nullptr && real == nullptr) return shortValue(node);
+  const double value = whole != nullptr ? static_cast<double>(whole->get()) : real->get();
+  const std::array<std::pair<std::string_view, const char*>, 6> units{{
+      {"_m_per_s2", "m/s2"},
+      {"_m_per_s", "m/s"},
+      {"_hz", "Hz"},
+      {"_deg", "deg"},
+      {"_m", "m"},
+      {"_duty", " duty"},
+  }};
+  if (key.ends_with("_s")) return value < 1 ? number(value * 1000, "ms") : number(value, "s");
+  for (const auto& [suffix, unit] : units)
+    if (key.ends_with(suffix)) return number(value, unit);
+  return number(value);
+}
+
+bool addKey(std::string_view section, const toml::key& key, const toml::node& node,
+            std::vector<Axis>& axes, Failure& failure) {
+  if (!isKey(section, key.str()))
+    return fail(failure, key.source(),
+                "unknown key " + std::string(section) + "." + std::string(key.str()) + "; [" +
+                    std::string(section) + "] has " + keysOf(section));
+  Axis& axis = axes.emplace_back(Axis{positionOf(key.source()), {}, {}});
+  const auto* list = node.as_array();
+  if (list == nullptr) {
+    axis.choices.push_back({{section, key.str(), &node}});
+    axis.labels.emplace_back();
+    return true;
+  }
+  if (list->empty())
+    return fail(failure, node.source(),
+                std::string(key.str()) + " lists no value; give one, or a list of several to vary");
+  for (const toml::node& value : *list) {
+    axis.choices.push_back({{section, key.str(), &value}});
+    axis.labels.push_back(std::string(key.str()) + "=" + shortValue(value));
+  }
+  return true;
+}
+
+// [[camera]] twice, or camera = [{...}, {...}]: the runs take each table's settings together.
+bool addTables(std::string_view section, const toml::key& name, const toml::array& tables,
+               std::vector<Axis>& axes, Failure& failure) {
+  Axis& axis = axes.emplace_back(Axis{positionOf(name.source()), {}, {}});
+  for (const toml::node& element : tables) {
+    std::vector<Value> sets;
+    std::string label;
+    for (auto&& [key, node] : *element.as_table()) {
+      if (!isKey(section, key.str()))
+        return fail(failure, key.source(),
+                    "unknown key " + std::string(section) + "." + std::string(key.str()) + "; [" +
+                        std::string(section) + "] has " + keysOf(section));
+      if (node.is_array())
+        return fail(failure, node.source(),
+                    std::string(key.str()) + ": a section listed as several tables takes one " +
+                        "value per key; list more tables to vary it");
+      sets.push_back({section, key.str(), &node});
+      label += (label.empty() ? "" : "+") + unitValue(key.str(), node);
+    }
+    axis.choices.push_back(std::move(sets));
+    axis.labels.push_back(std::string(section) + "=" + (label.empty() ? "defaults" : label));
+  }
+  return true;
+}
+
+bool addSection(const toml::key& name, const toml::node& node, std::vector<Axis>& axes,
+                Failure& failure) {
+  const std::string_view section = name.str();
+  if (!isSection(section)) {
+    const std::string_view home = sectionOf(section);
+    if (!home.empty())
+      return fail(failure, name.source(),
+                  std::string(section) + " belongs in [" + std::string(home) + "]");
+    return fail(failure, name.source(),
+                "unknown section [" + std::string(section) +
+                    "]; the sections are [robot], [camera], [field], [run] and [steer]");
+  }
+  if (const auto* table = node.as_table()) {
+    for (auto&& [key, value] : *table)
+      if (!addKey(section, key, value, axes, failure)) return false;
+    return true;
+  }
+  const auto* tables = node.as_array();
+  if (tables == nullptr || tables->empty() || !tables->is_array_of_tables())
+    return fail(failure, node.source(),
+                "[" + std::string(section) + "] must be a section, or a list of sections ([[" +
+                    std::string(section) + "]]) to vary them");
+  return addTables(section, name, *tables, axes, failure);
+}
+
+// Every value is tried once, in the file's order, so that the first fault in the file is told.
+bool check(const std::vector<Axis>& axes, const std::filesystem::path& folder, Failure& failure) {
+  std::vector<Value> all;
+  for (const Axis& axis : axes)
+    for (const auto& choice : axis.choices) all.insert(all.end(), choice.begin(), choice.end());
+  std::stable_sort(all.begin(), all.end(), [](const Value& a, const Value& b) {
+    return positionOf(a.node->source()) < positionOf(b.node->source());
+  });
+  Scenario scratch;
+  for (const Value& value : all) {
+    std::string why;
+    if (!applySetting(value.section, value.key, *value.node, folder, scratch, why))
+      return fail(failure, value.node->source(), why);
+  }
+  return true;
+}
+
+bool read(const std::string& path, toml::table& root, std::string& why) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) {
+    why = path + ": is a folder; give a scenario file (.toml)";
+    return false;
+  }
+  std::ifstream in(path);
+  if (!in) {
+    why = path + ": cannot read it (" + std::generic_category().message(errno) + ")";
+    return false;
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  try {
+    root = toml::parse(text.str(), path);
+  } catch (const toml::parse_error& error) {
+    why = path + ":" + std::to_string(error.source().begin.line) + ": " +
+          std::string(error.description());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool loadScenarios(const std::string& path, std::vector<Scenario>& runs, std::string& why) {
+  runs.clear();
+  toml::table root;
+  if (!read(path, root, why)) return false;
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  std::vector<Axis> axes;
+  Failure failure;
+  bool good = true;
+  for (auto&& [name, node] : root) good = good && addSection(name, node, axes, failure);
+  good = good && check(axes, folder, failure);
+  if (!good) {
+    why = path + ":" + std::to_string(failure.line) + ": " + failure.what;
+    return false;
+  }
+  // The file's order; the last listed varies fastest.
+  std::stable_sort(axes.begin(), axes.end(),
+                   [](const Axis& a, const Axis& b) { return a.at < b.at; });
+  size_t count = 1;
+  for (const Axis& axis : axes) count = std::min(count * axis.choices.size(), kMostRuns + 1);
+  if (count > kMostRuns) {
+    why = path + ": more than " + std::to_string(kMostRuns) + " runs; list fewer values";
+    return false;
+  }
+  Scenario base;
+  base.name = std::filesystem::path(path).stem().string();
+  for (size_t run = 0; run < count; ++run) {
+    Scenario scenario = base;
+    size_t rest = run;
+    std::vector<std::string> labels(axes.size());
+    for (size_t a = axes.size(); a-- > 0;) {
+      const size_t pick = rest % axes[a].choices.size();
+      rest /= axes[a].choices.size();
+      if (axes[a].choices.size() > 1) labels[a] = axes[a].labels[pick];
+      for (const Value& value : axes[a].choices[pick])
+        (void)applySetting(value.section, value.key, *value.node, folder, scenario, why);
+    }
+    for (const std::string& label : labels)
+      if (!label.empty()) scenario.label += (scenario.label.empty() ? "" : " ") + label;
+    runs.push_back(std::move(scenario));
+  }
+  why.clear();
+  return true;
+}
+
+}  // namespace robot

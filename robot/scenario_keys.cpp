@@ -1,0 +1,262 @@
+#include "scenario_keys.h"
+
+#include <toml++/toml.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <string_view>
+#include <utility>
+
+#include "scenario_json.h"
+
+namespace robot {
+namespace {
+
+constexpr double kNone = std::numeric_limits<double>::infinity();
+
+// The values a number may take; `low` itself only when `lowIncluded`.
+struct Limits {
+  double low = -kNone;
+  double high = kNone;
+  bool lowIncluded = true;
+};
+constexpr Limits above(double low) { return {low, kNone, false}; }
+constexpr Limits atLeast(double low) { return {low, kNone, true}; }
+constexpr Limits within(double low, double high) { return {low, high, true}; }
+
+using TextRule = bool (*)(Scenario&, const std::string&, const std::filesystem::path& folder,
+                          std::string& why);
+
+// One key of a scenario file and the field it sets: a number (real or whole) or a text.
+struct Setting {
+  std::string_view section, key;
+  Limits limits;
+  double& (*real)(Scenario&) = nullptr;
+  int& (*whole)(Scenario&) = nullptr;
+  TextRule text = nullptr;
+  std::string (*shown)(const Scenario&) = nullptr;  // a text's value, for summaries
+};
+
+template <auto Section, auto Field>
+auto& at(Scenario& s) {
+  return s.*Section.*Field;
+}
+
+constexpr const char* outOfViewNames[] = {"keep", "remove", "search-left", "search-right"};
+
+bool setOutOfView(Scenario& s, const std::string& value, const std::filesystem::path& /*folder*/,
+                  std::string& why) {
+  for (int i = 0; i < 4; ++i) {
+    if (value != outOfViewNames[i]) continue;
+    s.camera.outOfView = static_cast<OutOfView>(i);
+    return true;
+  }
+  why =
+      "camera.out_of_view must be \"keep\", \"remove\", \"search-left\" or \"search-right\", "
+      "not \"" +
+      value + "\"";
+  return false;
+}
+
+bool setFirmware(Scenario& s, const std::string& value, const std::filesystem::path& folder,
+                 std::string& why) {
+  const std::filesystem::path image = (folder / value).lexically_normal();
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(image, error)) {
+    why = "run.firmware: no image at " + image.string() +
+          "; give a .elf file's path (relative to this file's folder), or leave firmware out "
+          "for the one the build made";
+    return false;
+  }
+  s.run.firmware = image.string();
+  return true;
+}
+
+bool setOptions(Scenario& s, const std::string& value, const std::filesystem::path& /*folder*/,
+                std::string& /*why*/) {
+  std::istringstream words(value);
+  s.steer.options.clear();
+  for (std::string word; words >> word;) s.steer.options.push_back(word);
+  return true;
+}
+
+std::string joined(const std::vector<std::string>& words) {
+  std::string all;
+  for (const std::string& word : words) all += (all.empty() ? "" : " ") + word;
+  return all;
+}
+
+// Every key a scenario file may hold, in the order of scenario.h.
+constexpr std::array kSettings{
+    Setting{"robot", "wheel_base_m", above(0), at<&Scenario::robot, &RobotSettings::wheelBaseM>},
+    Setting{"robot", "top_speed_m_per_s", above(0),
+            at<&Scenario::robot, &RobotSettings::topSpeedMPerS>},
+    Setting{"robot", "lag_s", atLeast(0), at<&Scenario::robot, &RobotSettings::lagS>},
+    Setting{"robot", "dead_band_duty", within(0, 255), nullptr,
+            at<&Scenario::robot, &RobotSettings::deadBandDuty>},
+    Setting{"robot", "radius_m", above(0), at<&Scenario::robot, &RobotSettings::radiusM>},
+    Setting{"camera",
+            "field_of_view_deg",
+            {0, 180, false},
+            at<&Scenario::camera, &CameraSettings::fieldOfViewDeg>},
+    Setting{"camera",
+            "frame_rate_hz",
+            {0, 1000, false},
+            at<&Scenario::camera, &CameraSettings::frameRateHz>},
+    Setting{"camera", "latency_s", atLeast(0), at<&Scenario::camera, &CameraSettings::latencyS>},
+    Setting{"camera", "height_m", atLeast(0), at<&Scenario::camera, &CameraSettings::heightM>},
+    Setting{"camera",
+            "out_of_view",
+            {},
+            nullptr,
+            nullptr,
+            setOutOfView,
+            [](const Scenario& s) -> std::string {
+              return outOfViewNames[static_cast<int>(s.camera.outOfView)];
+            }},
+    Setting{"field", "ball_distance_m", above(0),
+            at<&Scenario::field, &FieldSettings::ballDistanceM>},
+    Setting{"field", "ball_bearing_deg", within(-180, 180),
+            at<&Scenario::field, &FieldSettings::ballBearingDeg>},
+    Setting{"field", "ball_radius_m", above(0), at<&Scenario::field, &FieldSettings::ballRadiusM>},
+    Setting{"field", "ball_deceleration_m_per_s2", atLeast(0),
+            at<&Scenario::field, &FieldSettings::ballDecelerationMPerS2>},
+    Setting{"field", "goal_distance_m", above(0),
+            at<&Scenario::field, &FieldSettings::goalDistanceM>},
+    Setting{"field", "goal_centre_m", {}, at<&Scenario::field, &FieldSettings::goalCentreM>},
+    Setting{"field", "goal_width_m", above(0), at<&Scenario::field, &FieldSettings::goalWidthM>},
+    Setting{"field", "goal_post_height_m", above(0),
+            at<&Scenario::field, &FieldSettings::goalPostHeightM>},
+    Setting{"run", "duration_s", above(0), at<&Scenario::run, &RunSettings::durationS>},
+    Setting{"run", "step_s", {0, 0.001, false}, at<&Scenario::run, &RunSettings::stepS>},
+    Setting{"run",
+            "firmware",
+            {},
+            nullptr,
+            nullptr,
+            setFirmware,
+            [](const Scenario& s) { return s.run.firmware; }},
+    Setting{"steer",
+            "options",
+            {},
+            nullptr,
+            nullptr,
+            setOptions,
+            [](const Scenario& s) { return joined(s.steer.options); }},
+};
+
+std::string number(double value) {
+  std::array<char, 32> text{};
+  (void)std::snprintf(text.data(), text.size(), "%g", value);
+  return text.data();
+}
+
+std::string allowed(const Limits& limits) {
+  const std::string low = number(limits.low);
+  if (limits.low == -kNone) return "a finite number";
+  if (limits.high == kNone) return limits.lowIncluded ? low + " or more" : "above " + low;
+  const std::string high = number(limits.high);
+  return limits.lowIncluded ? "from " + low + " to " + high : "above " + low + ", at most " + high;
+}
+
+bool fits(double value, const Limits& limits) {
+  if (!std::isfinite(value) || value > limits.high) return false;
+  return limits.lowIncluded ? value >= limits.low : value > limits.low;
+}
+
+std::string_view typeName(const toml::node& node) {
+  switch (node.type()) {
+    case toml::node_type::string:
+      return "a string";
+    case toml::node_type::integer:
+      return "a whole number";
+    case toml::node_type::floating_point:
+      return "a number";
+    case toml::node_type::boolean:
+      return "true or false";
+    case toml::node_type::table:
+      return "a table";
+    case toml::node_type::array:
+      return "a list";
+    default:
+      return "a date or time";
+  }
+}
+
+const Setting* find(std::string_view section, std::string_view key) {
+  for (const Setting& setting : kSettings)
+    if (setting.section == section && setting.key == key) return &setting;
+  return nullptr;
+}
+
+}  // namespace
+
+bool isSection(std::string_view name) {
+  return std::any_of(kSettings.begin(), kSettings.end(),
+                     [&](const Setting& setting) { return setting.section == name; });
+}
+
+bool isKey(std::string_view section, std::string_view key) { return find(section, key) != nullptr; }
+
+std::string keysOf(std::string_view section) {
+  std::string keys;
+  for (const Setting& setting : kSettings)
+    if (setting.section == section) keys += (keys.empty() ? "" : ", ") + std::string(setting.key);
+  return keys;
+}
+
+std::string_view sectionOf(std::string_view key) {
+  for (const Setting& setting : kSettings)
+    if (setting.key == key) return setting.section;
+  return {};
+}
+
+bool applySetting(std::string_view section, std::string_view key, const toml::node& node,
+                  const std::filesystem::path& folder, Scenario& s, std::string& why) {
+  const Setting& setting = *find(section, key);
+  const std::string name = std::string(section) + "." + std::string(key);
+  const auto wrong = [&](std::string_view wanted) {
+    why = name + " must be " + std::string(wanted) + ", not " + std::string(typeName(node));
+    return false;
+  };
+  if (setting.text != nullptr) {
+    const auto* text = node.as_string();
+    return text == nullptr ? wrong("a string") : setting.text(s, text->get(), folder, why);
+  }
+  const auto* whole = node.as_integer();
+  const auto* real = node.as_floating_point();
+  if (setting.whole != nullptr && real != nullptr) {
+    why = name + " must be a whole number, not " + number(real->get());
+    return false;
+  }
+  if (setting.whole != nullptr && whole == nullptr) return wrong("a whole number");
+  if (whole == nullptr && real == nullptr) return wrong("a number");
+  const double value = whole != nullptr ? static_cast<double>(whole->get()) : real->get();
+  if (!fits(value, setting.limits)) {
+    why = name + " must be " + allowed(setting.limits) + ", not " + number(value);
+    return false;
+  }
+  if (setting.whole != nullptr) setting.whole(s) = static_cast<int>(value);
+  if (setting.real != nullptr) setting.real(s) = value;
+  return true;
+}
+
+nlohmann::json scenarioJson(const Scenario& scenario) {
+  nlohmann::json json = {{"name", scenario.name}, {"label", scenario.label}};
+  Scenario copy = scenario;  // the fields are reached through setters that take a mutable one
+  for (const Setting& setting : kSettings) {
+    nlohmann::json& value = json[std::string(setting.section)][std::string(setting.key)];
+    if (setting.real != nullptr) value = setting.real(copy);
+    if (setting.whole != nullptr) value = setting.whole(copy);
+    if (setting.shown != nullptr) value = setting.shown(scenario);
+  }
+  return json;
+}
+
+}  // namespace robot

@@ -1,0 +1,25 @@
+// The keys of a scenario file: the section each belongs to, the field of Scenario it sets, its
+// type and the values it allows.
+#pragma once
+
+#include <toml++/toml.h>
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "scenario.h"
+
+namespace robot {
+
+bool isSection(std::string_view name);
+bool isKey(std::string_view section, std::string_view key);
+std::string keysOf(std::string_view section);      // "a, b, c", to tell a user what is known
+std::string_view sectionOf(std::string_view key);  // the section that has this key, or ""
+
+// Sets a known key from its value, or returns false with "section.key must be ..." in `why`.
+// A relative firmware path is taken from `folder`.
+bool applySetting(std::string_view section, std::string_view key, const toml::node& node,
+                  const std::filesystem::path& folder, Scenario& scenario, std::string& why);
+
+}  // namespace robot

@@ -1,0 +1,208 @@
+// virtual-robot's scenario files (refusals with their line, sweeps and their order) and the
+// measures taken from a run.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "measures.h"
+#include "report.h"
+#include "scenario.h"
+#include "scenario_json.h"
+
+namespace {
+
+// A fresh folder for each test's files.
+std::string folder() {
+  std::string path = testing::TempDir() + "robot_scenario_XXXXXX";
+  if (mkdtemp(path.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+  return path;
+}
+
+std::string saved(const std::string& dir, const std::string& name, const std::string& text) {
+  std::string path = dir + "/" + name;
+  std::ofstream(path) << text;
+  return path;
+}
+
+struct Refusal {
+  const char* file;
+  const char* told;  // after "FILE:"
+};
+
+TEST(RobotScenario, RefusesAFaultyFileWithTheFaultsLine) {
+  const Refusal refusals[] = {
+      {"[robot]\nwheel_base = 0.2\n", "2: unknown key robot.wheel_base; [robot] has wheel_base_m,"},
+      {"\n[motor]\n", "2: unknown section [motor]"},
+      {"duration_s = 3\n", "1: duration_s belongs in [run]"},
+      {"[camera]\n\nframe_rate_hz = \"30\"\n",
+       "3: camera.frame_rate_hz must be a number, not a string"},
+      {"[robot]\ndead_band_duty = 30.5\n",
+       "2: robot.dead_band_duty must be a whole number, not 30.5"},
+      {"[robot]\ntop_speed_m_per_s = -0.3\n", "2: robot.top_speed_m_per_s must be above 0, not"},
+      {"[camera]\nframe_rate_hz = 0\n", "2: camera.frame_rate_hz must be above 0, at most 1000"},
+      {"[run]\nstep_s = 0.002\n", "2: run.step_s must be above 0, at most 0.001, not 0.002"},
+      {"[camera]\nout_of_view = \"hide\"\n", "2: camera.out_of_view must be \"keep\" or"},
+      {"[run]\nfirmware = \"nowhere.elf\"\n", "2: run.firmware: no image at "},
+      {"[field]\nball_bearing_deg = [0,\n  200]\n", "3: field.ball_bearing_deg must be from -180"},
+      {"[field]\nball_bearing_deg = []\n", "2: ball_bearing_deg lists no value"},
+      {"[[camera]]\nframe_rate_hz = [30, 10]\n", "2: frame_rate_hz: a section listed as several"},
+      {"[[camera]]\nlens = 1\n", "2: unknown key camera.lens"},
+      {"[robot]\nlag_s = 0.1\n[run\n", "3: "},
+  };
+  const std::string dir = folder();
+  for (const Refusal& refusal : refusals) {
+    const std::string path = saved(dir, "bad.toml", refusal.file);
+    std::vector<robot::Scenario> runs;
+    std::string why;
+    EXPECT_FALSE(robot::loadScenarios(path, runs, why)) << refusal.file;
+    EXPECT_EQ(why.rfind(path + ":" + refusal.told, 0), 0U) << why;
+    EXPECT_TRUE(runs.empty());
+  }
+}
+
+// Keys and sections listed in one order in the file and another alphabetically.
+const char* const kSweep = R"(
+[field]
+ball_bearing_deg = [0, 45]
+[robot]
+top_speed_m_per_s = [0.3, 0.8]
+[[camera]]
+frame_rate_hz = 30
+latency_s = 0.05
+[[camera]]
+frame_rate_hz = 10
+latency_s = 0.12
+[run]
+firmware = "images/board.elf"
+[steer]
+options = " --band 40  --turn-power 25"
+)";
+
+TEST(RobotScenario, ASweepRunsEveryCombinationTheLastListedFastest) {
+  const std::string dir = folder();
+  std::filesystem::create_directory(dir + "/images");
+  (void)saved(dir + "/images", "board.elf", "");
+  std::vector<robot::Scenario> runs;
+  std::string why;
+  ASSERT_TRUE(robot::loadScenarios(saved(dir, "sweep.toml", kSweep), runs, why)) << why;
+  std::vector<std::string> labels(runs.size());
+  for (size_t i = 0; i < runs.size(); ++i) labels[i] = runs[i].label;
+  const std::vector<std::string> expected = {
+      "ball_bearing_deg=0 top_speed_m_per_s=0.3 camera=30Hz+50ms",
+      "ball_bearing_deg=0 top_speed_m_per_s=0.3 camera=10Hz+120ms",
+      "ball_bearing_deg=0 top_speed_m_per_s=0.8 camera=30Hz+50ms",
+      "ball_bearing_deg=0 top_speed_m_per_s=0.8 camera=10Hz+120ms",
+      "ball_bearing_deg=45 top_speed_m_per_s=0.3 camera=30Hz+50ms",
+      "ball_bearing_deg=45 top_speed_m_per_s=0.3 camera=10Hz+120ms",
+      "ball_bearing_deg=45 top_speed_m_per_s=0.8 camera=30Hz+50ms",
+      "ball_bearing_deg=45 top_speed_m_per_s=0.8 camera=10Hz+120ms",
+  };
+  EXPECT_EQ(labels, expected);
+  const robot::Scenario& last = runs.back();
+  EXPECT_EQ(last.name, "sweep");
+  EXPECT_EQ(last.field.ballBearingDeg, 45);
+  EXPECT_EQ(last.robot.topSpeedMPerS, 0.8);
+  EXPECT_EQ(last.camera.frameRateHz, 10);
+  EXPECT_EQ(last.camera.latencyS, 0.12);
+  EXPECT_EQ(last.run.firmware, dir + "/images/board.elf");
+  EXPECT_EQ(last.steer.options, (std::vector<std::string>{"--band", "40", "--turn-power", "25"}));
+}
+
+TEST(RobotScenario, TheExamplesSpellOutTheDefaultsAndTheGrid) {
+  std::vector<robot::Scenario> runs;
+  std::string why;
+  ASSERT_TRUE(robot::loadScenarios(EXAMPLES_DIR "/scenarios/ball-ahead.toml", runs, why)) << why;
+  robot::Scenario defaults;
+  defaults.name = "ball-ahead";
+  EXPECT_EQ(robot::scenarioJson(runs.at(0)), robot::scenarioJson(defaults));
+  ASSERT_TRUE(robot::loadScenarios(EXAMPLES_DIR "/scenarios/grid.toml", runs, why)) << why;
+  ASSERT_EQ(runs.size(), 20U);
+  EXPECT_EQ(runs[1].label, "ball_bearing_deg=0 top_speed_m_per_s=0.3 camera=10Hz+120ms");
+  EXPECT_EQ(runs[19].label, "ball_bearing_deg=150 top_speed_m_per_s=0.8 camera=10Hz+120ms");
+}
+
+constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+
+// 13 ms: the ball enters the band (an edge column) at 4 ms, leaves it twice (once as b.txt is
+// removed), and crosses the goal line between the posts at 5 ms.
+robot::Run handMade() {
+  robot::Run run;
+  run.scenario.run.durationS = 0.011;  // the last sample, after it, is out of the band measures
+  const double us[] = {kNone, kNone, 400, 331, 330, 315, kNone, 310, 320, 330.5, 320, 320, 330.5};
+  for (size_t i = 0; i < std::size(us); ++i) {
+    robot::Sample sample;
+    sample.t = static_cast<double>(i) * 0.001;
+    sample.u = us[i];
+    sample.x = 1.7;
+    sample.goalColumn = 412.25;
+    sample.ballX = i < 5 ? 1.9 : 2.1;
+    sample.ballY = 0.3 * static_cast<double>(i) / 12;
+    run.samples.push_back(sample);
+  }
+  run.events = {{0.0005, 1, 50}, {0.0035, 5, 100}, {0.006, 5, 100}, {0.0125, 0, 0}};
+  return run;
+}
+
+TEST(RobotMeasures, AHandMadeRun) {
+  const robot::Measures m = robot::measure(handMade());
+  EXPECT_EQ(m.firstInBandS, 0.004);
+  EXPECT_EQ(m.bandExits, 2);
+  EXPECT_EQ(m.shareInBand, 6.0 / 8);
+  EXPECT_EQ(m.firstAlignedS, 0.0035);
+  EXPECT_EQ(std::vector<int>(std::begin(m.frames), std::end(m.frames)),
+            (std::vector<int>{1, 1, 0, 0, 0, 2}));
+  EXPECT_TRUE(m.scored);
+  EXPECT_EQ(m.scoredS, 0.005);
+  EXPECT_DOUBLE_EQ(m.finalBallDistanceM, 0.5);  // from (1.7, 0) to (2.1, 0.3)
+
+  // Each frame in the row of the first sample at or after it; the stop, after the end, last.
+  const std::string path = folder() + "/trace.csv";
+  std::string why;
+  ASSERT_TRUE(robot::writeTrace(handMade(), path, why)) << why;
+  std::ifstream in(path);
+  std::vector<std::string> rows;
+  for (std::string row; std::getline(in, row);) rows.push_back(row);
+  ASSERT_EQ(rows.size(), 14U);
+  EXPECT_EQ(rows[2].substr(rows[2].size() - 5), ",1,50");
+  EXPECT_EQ(rows[5],
+            "0.004,1.7000,0.0000,0.0000,0.0000,0.0000,1.9000,0.1000,330.00,412.25,0,0,5,100");
+  EXPECT_EQ(rows[7], "0.006,1.7000,0.0000,0.0000,0.0000,0.0000,2.1000,0.1500,,412.25,0,0,5,100");
+  EXPECT_EQ(rows[12].substr(rows[12].size() - 5), "0,0,,");
+  EXPECT_EQ(rows[13].substr(rows[13].size() - 4), ",0,0");
+}
+
+struct Shot {
+  std::vector<double> xs, ys;
+  double scoredS;  // -1: no goal
+};
+
+TEST(RobotMeasures, AGoalIsTheBallCrossingTheLineForwardsBetweenThePosts) {
+  const Shot shots[] = {
+      {{1.9, 2.1}, {0.29, 0.29}, 0.001},                // just inside the left post
+      {{1.9, 2.1}, {-0.31, -0.31}, -1},                 // wide of the right post
+      {{2.1, 1.9, 2.1}, {0.4, 0, 0}, 0.002},            // back over the line, then in
+      {{1.9, 2.1, 1.9, 2.1}, {0.5, 0.5, 0, 0}, 0.003},  // wide first, then in
+  };
+  for (const Shot& shot : shots) {
+    robot::Run run;  // the goal: line at x = 2, posts at y = -0.3 and 0.3
+    for (size_t i = 0; i < shot.xs.size(); ++i) {
+      robot::Sample sample;
+      sample.t = static_cast<double>(i) * 0.001;
+      sample.ballX = shot.xs[i];
+      sample.ballY = shot.ys[i];
+      run.samples.push_back(sample);
+    }
+    const robot::Measures m = robot::measure(run);
+    EXPECT_EQ(m.scored, shot.scoredS >= 0) << shot.scoredS;
+    EXPECT_EQ(m.scoredS, shot.scoredS);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,318 @@
+// virtual-robot's simulation, deterministic on its simulated clock: the camera and steer's answer
+// to it, the firmware's codes turning the robot, a ball driven into the goal, lockstep runs that
+// repeat exactly, and one real-time run of the real steer.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+
+#include "command_line.h"
+#include "engine.h"
+#include "lockstep.h"
+#include "measures.h"
+#include "realtime.h"
+#include "steer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using robot::Nanos;
+constexpr double degrees = std::numbers::pi / 180;
+
+// A folder of its own that goes away with the test.
+struct Folder {
+  std::string path;
+  Folder() {
+    std::string why;
+    robot::makeWorkFolder("", path, why);
+  }
+  ~Folder() { fs::remove_all(path); }
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+};
+
+std::string contents(const std::string& path) {
+  std::ifstream in(path);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Where the ball's centre crossed the goal line between the posts; -1 when it never did.
+double scoredAt(const robot::Run& run) {
+  const robot::FieldSettings& f = run.scenario.field;
+  for (const robot::Sample& s : run.samples) {
+    if (s.ballX >= f.goalDistanceM && std::abs(s.ballY - f.goalCentreM) <= f.goalWidthM / 2) {
+      return s.t;
+    }
+  }
+  return -1;
+}
+
+// The camera sees the ball at `bearing` (degrees right of its axis) and the goal straight ahead;
+// the producer writes both files, and steer reads them and decides as its program does.
+struct CameraCase {
+  const char* what;
+  double bearingDeg;
+  int code;
+};
+
+class CameraAndSteer : public testing::TestWithParam<CameraCase> {};
+
+TEST_P(CameraAndSteer, PutsTheBallWhereThePinholeModelSaysAndSteerAnswers) {
+  const CameraCase c = GetParam();
+  robot::Scenario s;
+  s.robot.radiusM = 0;  // the camera at the robot's centre, where the bearing is taken
+  s.field.ballBearingDeg = c.bearingDeg;
+  const robot::World world(s);
+  Folder folder;
+  robot::Producer producer(s, folder.path);
+  producer.take(world);
+  std::string why;
+  ASSERT_TRUE(producer.write(producer.nextWrite(), why)) << why;
+
+  const double f = 320 / std::tan(s.camera.fieldOfViewDeg / 2 * degrees);
+  EXPECT_NEAR(producer.u(), 320 + f * std::tan(c.bearingDeg * degrees), 0.05) << c.what;
+  EXPECT_DOUBLE_EQ(producer.goalColumn(), 320) << c.what;
+  const fs::path before = fs::current_path();
+  fs::current_path(folder.path);
+  steer::readGoalPoints();
+  steer::readObjectPosition();
+  const steer::Command command = steer::decide(320);
+  fs::current_path(before);
+  EXPECT_EQ(command.nap, c.code) << c.what << ": u = " << producer.u();
+}
+
+// The band is 10 columns either side of 320, its edges included.
+const double bandEdgeDeg = std::atan(10 / (320 / std::tan(31.1 * degrees))) / degrees;
+
+INSTANTIATE_TEST_SUITE_P(
+    Bearings, CameraAndSteer,
+    testing::Values(CameraCase{"20 degrees right: spin right", 20, 1},
+                    CameraCase{"20 degrees left: spin left", -20, 2},
+                    CameraCase{"at the band's right edge: aligned", bandEdgeDeg, 5},
+                    CameraCase{"just past the band's right edge", bandEdgeDeg + 0.05, 1},
+                    CameraCase{"just past the band's left edge", -bandEdgeDeg - 0.05, 2}));
+
+// A ball that leaves the picture: the producer keeps b.txt or removes it as the scenario says,
+// and the u last written stays the sample's; a goal behind the camera leaves t.txt alone.
+TEST(Producer, BallOutOfViewKeepsOrRemovesBTxt) {
+  for (const robot::OutOfView out : {robot::OutOfView::keep, robot::OutOfView::remove}) {
+    robot::Scenario s;
+    s.camera.outOfView = out;
+    const robot::World ahead(s);
+    robot::World away(s);
+    while (away.pose().heading < 2) away.step(-255, 255);  // ball and goal behind it now
+    Folder folder;
+    robot::Producer producer(s, folder.path);
+    std::string why;
+    producer.take(ahead);
+    ASSERT_TRUE(producer.write(producer.nextWrite(), why)) << why;
+    const std::string goal = contents(folder.path + "/t.txt");
+    producer.take(away);
+    ASSERT_TRUE(producer.write(producer.nextWrite(), why)) << why;
+    EXPECT_EQ(fs::exists(folder.path + "/b.txt"), out == robot::OutOfView::keep);
+    EXPECT_DOUBLE_EQ(producer.u(), 320);
+    EXPECT_EQ(contents(folder.path + "/t.txt"), goal);
+  }
+}
+
+// The robot drives straight into a ball; the ball scores only between the posts.
+TEST(World, PushedBallScoresOnlyBetweenThePosts) {
+  for (const double goalCentre : {0.0, 0.35, -0.35}) {
+    robot::Scenario s;
+    s.field.goalCentreM = goalCentre;
+    robot::World world(s);
+    while (world.time() < 8 && world.scoredAt() < 0) world.step(255, 255);
+    const bool between = std::abs(goalCentre) < s.field.goalWidthM / 2;
+    EXPECT_EQ(world.scoredAt() > 0, between) << "goal centred at y = " << goalCentre;
+    EXPECT_GT(world.ballX(), s.field.goalDistanceM - 0.01) << "the ball was pushed to the line";
+  }
+}
+
+// The command line: steer's options after --, a program named there, and what is refused.
+struct CommandLineCase {
+  std::vector<std::string> args;
+  std::string program;                 // when taken
+  std::vector<std::string> steerArgs;  // when taken
+  std::string refusal;                 // part of the reason; empty when taken
+};
+
+class CommandLine : public testing::TestWithParam<CommandLineCase> {};
+
+TEST_P(CommandLine, TakesOrRefuses) {
+  const CommandLineCase& c = GetParam();
+  robot::Options o;
+  std::string why;
+  const bool taken = robot::parseOptions(c.args, o, why);
+  ASSERT_EQ(taken, c.refusal.empty()) << why;
+  if (!taken) {
+    EXPECT_NE(why.find(c.refusal), std::string::npos) << why;
+    return;
+  }
+  EXPECT_EQ(o.scenario, "s.toml");
+  EXPECT_EQ(o.program, c.program);
+  EXPECT_EQ(o.steerArgs, c.steerArgs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CommandLine,
+    testing::Values(
+        CommandLineCase{
+            {"--lockstep", "--jobs=3", "s.toml", "--", "--band", "40"}, "", {"--band", "40"}, ""},
+        CommandLineCase{{"s.toml", "--", "./steer", "--turn-power", "25"},
+                        "./steer",
+                        {"--turn-power", "25"},
+                        ""},
+        CommandLineCase{{"--keep", "run", "s.toml"}, "", {}, ""},
+        CommandLineCase{{"--jobs", "0", "s.toml"}, "", {}, "--jobs takes a whole number"},
+        CommandLineCase{{"s.toml", "--keep"}, "", {}, "--keep needs a value"},
+        CommandLineCase{{"s.toml", "t.toml"}, "", {}, "one scenario file at a time"},
+        CommandLineCase{{"--band", "40", "s.toml"}, "", {}, "unknown option '--band'"},
+        CommandLineCase{{"--", "--band", "40"}, "", {}, "no scenario file"}));
+
+// Each code's frame, sent as steer sends it, gives the wheel speeds the firmware's duties and the
+// top speed make, and turns the robot at the rate they and the wheel base give.
+struct DriveCase {
+  int code;
+  int power;
+  int leftDuty, rightDuty;  // the firmware's code table at that power
+};
+
+class FirmwareDrives : public testing::TestWithParam<DriveCase> {};
+
+TEST_P(FirmwareDrives, TheRobotAtTheRateItsDutiesGive) {
+  const DriveCase c = GetParam();
+  robot::Scenario s;
+  s.field.ballBearingDeg = 180;  // behind, out of the way
+  s.field.ballDistanceM = 5;
+  Folder folder;
+  std::string why;
+  std::unique_ptr<robot::Engine> engine = robot::Engine::load(s, STEER_BOARD_ELF, folder.path, why);
+  ASSERT_NE(engine, nullptr) << why;
+  const Nanos frameEvery = 20'000'000;
+  for (Nanos t = 0; t < 1'000'000'000; t += frameEvery) {
+    engine->lineByte(static_cast<std::uint8_t>(c.power), t + robot::lineByteNanos);
+    engine->lineByte(static_cast<std::uint8_t>(0x80 | c.code), t + 2 * robot::lineByteNanos);
+    ASSERT_TRUE(engine->runTo(t + frameEvery)) << engine->why();
+  }
+  const robot::Run run = engine->takeRun();
+  const robot::Sample& a = run.samples.at(600);  // the lag has settled
+  const robot::Sample& b = run.samples.at(900);
+  EXPECT_EQ(b.leftDuty, c.leftDuty);
+  EXPECT_EQ(b.rightDuty, c.rightDuty);
+  // Below the dead band a wheel does not turn.
+  const auto speed = [&](int duty) {
+    return std::abs(duty) < s.robot.deadBandDuty ? 0 : duty / 255.0 * s.robot.topSpeedMPerS;
+  };
+  const double left = speed(c.leftDuty);
+  const double right = speed(c.rightDuty);
+  const double turnRate = (b.heading - a.heading) / (b.t - a.t);
+  EXPECT_NEAR(turnRate, (right - left) / s.robot.wheelBaseM, 1e-3) << "code " << c.code;
+  const double moved = std::hypot(b.x - a.x, b.y - a.y) / (b.t - a.t);
+  const double arc = std::abs(turnRate) * (b.t - a.t);  // a chord, not the arc, for turns
+  EXPECT_NEAR(moved, std::abs(left + right) / 2 * (arc > 0.01 ? std::sin(arc / 2) / (arc / 2) : 1),
+              1e-3)
+      << "code " << c.code;
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, FirmwareDrives,
+                         testing::Values(DriveCase{1, 50, 127, -127}, DriveCase{2, 50, -127, 127},
+                                         DriveCase{3, 50, 63, 127}, DriveCase{4, 50, 127, 63},
+                                         DriveCase{5, 100, 255, 255}, DriveCase{5, 11, 28, 28}));
+
+robot::RunPlan aheadPlan(double durationS) {
+  robot::RunPlan plan;
+  plan.firmware = STEER_BOARD_ELF;
+  plan.scenario.run.durationS = durationS;
+  return plan;
+}
+
+// The ball straight ahead: steer goes straight from its first frame, and the ball scores when the
+// robot's top speed says it must: the robot closes on the ball, then pushes it to the line.
+TEST(Lockstep, BallAheadIsDrivenIntoTheGoalInTheTimeTheSpeedGives) {
+  const robot::RunPlan plan = aheadPlan(7);
+  robot::Run run;
+  std::string why;
+  ASSERT_TRUE(robot::runLockstep(plan, run, why)) << why;
+  ASSERT_FALSE(run.events.empty());
+  const robot::Scenario& s = plan.scenario;
+  for (const robot::LineEvent& e : run.events) {
+    if (e.t < s.run.durationS) {
+      ASSERT_EQ(e.code, 5) << "at " << e.t << " s";
+    }
+  }
+  const double travel = (s.field.ballDistanceM - s.robot.radiusM - s.field.ballRadiusM) +
+                        (s.field.goalDistanceM - s.field.ballDistanceM);
+  const double predicted = run.events.front().t + s.robot.lagS + travel / s.robot.topSpeedMPerS;
+  EXPECT_NEAR(scoredAt(run), predicted, predicted * 0.05);
+  EXPECT_EQ(run.events.back().code, 0) << "the stop at the end";
+  EXPECT_EQ(run.samples.back().leftDuty, 0);
+  EXPECT_EQ(run.samples.back().rightDuty, 0);
+}
+
+// Two runs of one scenario, the ball off to the side so that steer turns and the files change
+// often, record the very same samples and events.
+TEST(Lockstep, TwoRunsOfOneScenarioRecordTheSame) {
+  robot::RunPlan plan = aheadPlan(2);
+  plan.scenario.field.ballBearingDeg = 45;
+  robot::Run first;
+  robot::Run second;
+  std::string why;
+  ASSERT_TRUE(robot::runLockstep(plan, first, why)) << why;
+  ASSERT_TRUE(robot::runLockstep(plan, second, why)) << why;
+  ASSERT_EQ(first.samples.size(), second.samples.size());
+  ASSERT_EQ(first.events.size(), second.events.size());
+  EXPECT_EQ(std::memcmp(first.samples.data(), second.samples.data(),
+                        first.samples.size() * sizeof(robot::Sample)),
+            0);
+  EXPECT_EQ(std::memcmp(first.events.data(), second.events.data(),
+                        first.events.size() * sizeof(robot::LineEvent)),
+            0);
+}
+
+// Why steer takes --band and --turn-power: a robot whose camera lags (30 frames/s, 50 ms) turns
+// past the default band, 2 degrees wide, at the default power, and holds the ball in the band with
+// the settings that the simulator recommends for it.
+TEST(Lockstep, RecommendedSettingsHoldTheBallWhereTheDefaultsHunt) {
+  robot::RunPlan plan = aheadPlan(12);
+  plan.scenario.field.ballBearingDeg = 15;
+  robot::Run hunting;
+  robot::Run holding;
+  std::string why;
+  ASSERT_TRUE(robot::runLockstep(plan, hunting, why)) << why;
+  plan.steerArgs = {"--band", "100", "--turn-power", "30"};
+  ASSERT_TRUE(robot::runLockstep(plan, holding, why)) << why;
+  EXPECT_LT(robot::measure(hunting).shareInBand, 0.1);
+  EXPECT_EQ(holding.band, 100);
+  EXPECT_GE(robot::measure(holding).shareInBand, 0.8);
+}
+
+// The real steer in real time, with the ball ahead and the goal close: it scores, and the Ctrl-C
+// at the end stops the motors.
+TEST(RealTime, RealSteerScoresAndItsCtrlCStopsTheMotors) {
+  robot::RunPlan plan = aheadPlan(1.5);
+  robot::Scenario& s = plan.scenario;
+  s.field.ballDistanceM = 0.3;
+  s.field.goalDistanceM = 0.8;
+  s.robot.topSpeedMPerS = 0.8;
+  plan.steerCommand = {STEER_PROGRAM};
+  robot::Run run;
+  std::string why;
+  const robot::RealTimeEnd end = robot::runRealTime(plan, run, why);
+  if (end == robot::RealTimeEnd::refused) GTEST_SKIP() << why;
+  if (end == robot::RealTimeEnd::failed && why.find("behind the wall clock") != std::string::npos) {
+    GTEST_SKIP() << "a busy machine: " << why;
+  }
+  ASSERT_EQ(end, robot::RealTimeEnd::done) << why;
+  EXPECT_GT(scoredAt(run), 0);
+  ASSERT_FALSE(run.events.empty());
+  EXPECT_EQ(run.events.back().code, 0) << "the stop at the end";
+  EXPECT_GT(run.events.back().t, s.run.durationS);
+  EXPECT_EQ(run.samples.back().leftDuty, 0);
+  EXPECT_EQ(run.samples.back().rightDuty, 0);
+}
+
+}  // namespace
