@@ -1,7 +1,6 @@
 // virtual-board: runs a program with a pseudo-terminal standing in for its board and tells, on
 // standard error, what the board would have been told.
 #include <fcntl.h>
-#include <sys/signalfd.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -101,14 +100,6 @@ void ignoreSignals(board::Launch& how) {
   }
 }
 
-int watchSignals(board::Launch& how) {
-  sigset_t watched;
-  sigemptyset(&watched);
-  for (int sig : {SIGCHLD, SIGTERM, SIGHUP}) sigaddset(&watched, sig);
-  pthread_sigmask(SIG_BLOCK, &watched, &how.mask);
-  return signalfd(-1, &watched, SFD_NONBLOCK | SFD_CLOEXEC);
-}
-
 int exitStatusOf(int status) {
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return WIFEXITED(status) ? WEXITSTATUS(status) : cannotRun;
@@ -181,7 +172,7 @@ int main(int argc, char** argv) {
   how.ownGroup = how.foreground;
   ignoreSignals(how);
   board::Watch watch{};
-  watch.signals = watchSignals(how);
+  watch.signals = board::watchSignals(&how.mask);
   watch.master = line.master;
   watch.foreground = how.foreground;
   watch.raw = raw;

@@ -145,6 +145,14 @@ timespec span(double seconds) {
 
 }  // namespace
 
+int watchSignals(sigset_t* before) {
+  sigset_t watched;
+  sigemptyset(&watched);
+  for (int sig : {SIGCHLD, SIGTERM, SIGHUP}) sigaddset(&watched, sig);
+  pthread_sigmask(SIG_BLOCK, &watched, before);
+  return signalfd(-1, &watched, SFD_NONBLOCK | SFD_CLOEXEC);
+}
+
 int watchUntilEnd(Watch& w, const LineSettings& before, Receiver& board) {
   LineReader line(w, before, board);
   int status = 0;

@@ -5,6 +5,7 @@
 // wire, as a UART does.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -29,6 +30,10 @@ struct Watch {
   // -1 for none. Once the reader of either has gone, the program is ended as on SIGTERM.
   int reportOut[2] = {2, -1};
 };
+
+// Blocks SIGCHLD, SIGTERM and SIGHUP, as a shell leaves a job's, and returns a signalfd for them
+// (Watch::signals); the mask before goes to `before`, for the program to start with.
+int watchSignals(sigset_t* before);
 
 // Returns once the program has ended and the line holds no byte more; gives the program's wait
 // status. SIGTERM and SIGHUP are passed on to the program. When the program is stopped from the

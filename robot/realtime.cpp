@@ -1,7 +1,6 @@
 #include "realtime.h"
 
 #include <fcntl.h>
-#include <sys/signalfd.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -96,16 +95,6 @@ void pace(Pacing& p) {
   }
 }
 
-// As a shell leaves a background job: the watch gets SIGCHLD, SIGTERM and SIGHUP on a
-// descriptor; steer starts with the mask and dispositions we had.
-int watchSignals(board::Launch& how) {
-  sigset_t watched;
-  sigemptyset(&watched);
-  for (int sig : {SIGCHLD, SIGTERM, SIGHUP}) sigaddset(&watched, sig);
-  pthread_sigmask(SIG_BLOCK, &watched, &how.mask);
-  return signalfd(-1, &watched, SFD_NONBLOCK | SFD_CLOEXEC);
-}
-
 }  // namespace
 
 RealTimeEnd runRealTime(const RunPlan& plan, Run& run, std::string& why) {
@@ -127,7 +116,7 @@ RealTimeEnd runRealTime(const RunPlan& plan, Run& run, std::string& why) {
   sigaction(SIGINT, &ignore, &interrupt);
   how.signals.emplace_back(SIGINT, interrupt);
   board::Watch watch{};
-  watch.signals = watchSignals(how);
+  watch.signals = board::watchSignals(&how.mask);
   watch.master = line.master;
   watch.paceSlave = line.slave;
   termios before{};

@@ -48,7 +48,8 @@ TEST(RobotScenario, RefusesAFaultyFileWithTheFaultsLine) {
       {"[robot]\ntop_speed_m_per_s = -0.3\n", "2: robot.top_speed_m_per_s must be above 0, not"},
       {"[camera]\nframe_rate_hz = 0\n", "2: camera.frame_rate_hz must be above 0, at most 1000"},
       {"[run]\nstep_s = 0.002\n", "2: run.step_s must be above 0, at most 0.001, not 0.002"},
-      {"[camera]\nout_of_view = \"hide\"\n", "2: camera.out_of_view must be \"keep\" or"},
+      {"[camera]\nout_of_view = \"hide\"\n",
+       "2: camera.out_of_view must be \"keep\", \"remove\", \"search-left\" or"},
       {"[run]\nfirmware = \"nowhere.elf\"\n", "2: run.firmware: no image at "},
       {"[field]\nball_bearing_deg = [0,\n  200]\n", "3: field.ball_bearing_deg must be from -180"},
       {"[field]\nball_bearing_deg = []\n", "2: ball_bearing_deg lists no value"},
@@ -124,8 +125,10 @@ TEST(RobotScenario, TheExamplesSpellOutTheDefaultsAndTheGrid) {
   EXPECT_EQ(robot::scenarioJson(runs.at(0)), robot::scenarioJson(defaults));
   ASSERT_TRUE(robot::loadScenarios(EXAMPLES_DIR "/scenarios/grid.toml", runs, why)) << why;
   ASSERT_EQ(runs.size(), 20U);
-  EXPECT_EQ(runs[1].label, "ball_bearing_deg=0 top_speed_m_per_s=0.3 camera=10Hz+120ms");
-  EXPECT_EQ(runs[19].label, "ball_bearing_deg=150 top_speed_m_per_s=0.8 camera=10Hz+120ms");
+  EXPECT_EQ(runs[1].label,
+            "ball_bearing_deg=0 top_speed_m_per_s=0.3 camera=10Hz+120ms+search-right");
+  EXPECT_EQ(runs[19].label,
+            "ball_bearing_deg=150 top_speed_m_per_s=0.8 camera=10Hz+120ms+search-right");
 }
 
 constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
