@@ -79,24 +79,30 @@ bool Producer::replace(const char* name, const std::string& text, std::string& w
   return false;
 }
 
+bool Producer::writeBall(const Picture& p, std::string& why) {
+  const OutOfView unseen = scenario_.camera.outOfView;
+  if (!p.ballSeen && unseen != OutOfView::searchLeft && unseen != OutOfView::searchRight) {
+    if (unseen == OutOfView::remove) (void)std::remove((dir_ + "/b.txt").c_str());
+    return true;
+  }
+  if (p.ballSeen) lastSeenRight_ = p.u >= pictureWidth / 2;
+  // Searching: the edge of the side the ball was last seen on, or the side named.
+  const bool right = lastSeenRight_.value_or(unseen == OutOfView::searchRight);
+  const double u = p.ballSeen ? p.u : right ? pictureWidth - 1 : 0;
+  const double v = p.ballSeen ? p.v : pictureHeight / 2;
+  char text[64];
+  (void)std::snprintf(text, sizeof text, "(%.1f, %.1f)\n", u, v);
+  if (!replace("b.txt", text, why)) return false;
+  u_ = std::round(u * 10) / 10;  // as steer reads it
+  return true;
+}
+
 bool Producer::write(Nanos now, std::string& why) {
   char text[4096];  // a post near the lens lands far outside the picture
   while (!waiting_.empty() && waiting_.front().writeAt <= now) {
     const Picture p = waiting_.front();
     waiting_.pop_front();
-    const OutOfView unseen = scenario_.camera.outOfView;
-    if (p.ballSeen || unseen == OutOfView::searchLeft || unseen == OutOfView::searchRight) {
-      if (p.ballSeen) lastSeenRight_ = p.u >= pictureWidth / 2;
-      // Searching: the edge of the side the ball was last seen on, or the side named.
-      const bool right = lastSeenRight_.value_or(unseen == OutOfView::searchRight);
-      const double u = p.ballSeen ? p.u : right ? pictureWidth - 1 : 0;
-      const double v = p.ballSeen ? p.v : pictureHeight / 2;
-      (void)std::snprintf(text, sizeof text, "(%.1f, %.1f)\n", u, v);
-      if (!replace("b.txt", text, why)) return false;
-      u_ = std::round(u * 10) / 10;  // as steer reads it
-    } else if (unseen == OutOfView::remove) {
-      (void)std::remove((dir_ + "/b.txt").c_str());
-    }
+    if (!writeBall(p, why)) return false;
     if (!p.goalSeen) continue;
     const double* q = p.points;
     (void)std::snprintf(text, sizeof text, "%.1f %.1f\n%.1f %.1f\n%.1f %.1f\n%.1f %.1f\n", q[0],

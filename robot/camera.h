@@ -60,6 +60,8 @@ class Producer {
     double points[8];  // left post top, left bottom, right top, right bottom: (u, v) each
   };
   bool replace(const char* name, const std::string& text, std::string& why) const;
+  // b.txt from a picture: the ball where it was seen, or as camera.out_of_view says.
+  bool writeBall(const Picture& p, std::string& why);
 
   Scenario scenario_;
   Camera camera_;

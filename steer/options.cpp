@@ -90,12 +90,37 @@ bool option(const char* name, int argc, const char* const argv[], int& i, const 
   return true;
 }
 
+// Takes the option at argv[i], and its value; returns -1 when it is taken, else the exit status
+// after saying why not.
+int takeOption(int argc, const char* const argv[], int& i) {
+  const char* arg = argv[i];
+  const char* value = nullptr;
+  for (const NumberOption& o : numberOptions) {
+    if (!option(o.name, argc, argv, i, value)) continue;
+    if (value == nullptr) return refuse("option needs a number:", arg);
+    return readWhole(value, o.lo, o.hi, *o.value) ? -1 : refuse(o.refusal, value);
+  }
+  if (option("--stale-after", argc, argv, i, value)) {
+    if (value == nullptr) return refuse("option needs a number of milliseconds:", arg);
+    if (readWhole(value, 1, INT_MAX, staleAfter)) return -1;
+    return refuse("--stale-after takes a whole number of milliseconds, 1 or more, not", value);
+  }
+  if (option("--device", argc, argv, i, value)) {
+    if (value == nullptr) return refuse("option needs a device path:", arg);
+    if (!usableDevice(value)) {
+      return refuse("--device takes a character device (or one yet to appear), not", value);
+    }
+    device = value;
+    return -1;
+  }
+  return refuse(arg[0] == '-' ? "unknown option" : "unexpected argument", arg);
+}
+
 }  // namespace
 
 int readArguments(int argc, const char* const argv[]) {
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
-    const char* value = nullptr;
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
       std::printf("%s%s", usage, help);
       return 0;
@@ -104,29 +129,8 @@ int readArguments(int argc, const char* const argv[]) {
       std::printf("steer %s\n", STEER_VERSION);
       return 0;
     }
-    const NumberOption* number = nullptr;
-    for (const NumberOption& o : numberOptions) {
-      if (number == nullptr && option(o.name, argc, argv, i, value)) number = &o;
-    }
-    if (number != nullptr) {
-      if (value == nullptr) return refuse("option needs a number:", arg);
-      if (!readWhole(value, number->lo, number->hi, *number->value)) {
-        return refuse(number->refusal, value);
-      }
-    } else if (option("--stale-after", argc, argv, i, value)) {
-      if (value == nullptr) return refuse("option needs a number of milliseconds:", arg);
-      if (!readWhole(value, 1, INT_MAX, staleAfter)) {
-        return refuse("--stale-after takes a whole number of milliseconds, 1 or more, not", value);
-      }
-    } else if (option("--device", argc, argv, i, value)) {
-      if (value == nullptr) return refuse("option needs a device path:", arg);
-      if (!usableDevice(value)) {
-        return refuse("--device takes a character device (or one yet to appear), not", value);
-      }
-      device = value;
-    } else {
-      return refuse(arg[0] == '-' ? "unknown option" : "unexpected argument", arg);
-    }
+    const int status = takeOption(argc, argv, i);
+    if (status >= 0) return status;
   }
   return -1;
 }

@@ -105,7 +105,8 @@ void release(avr_t* avr) {
 // bit. Zero while its receiver is off.
 std::uint64_t uartByteCycles(avr_t* avr, const avr_uart_t& uart) {
   if (avr_regbit_get(avr, uart.rxen) == 0) return 0;
-  const unsigned ubrr = avr_regbit_get(avr, uart.ubrrl) | (avr_regbit_get(avr, uart.ubrrh) << 8U);
+  const unsigned ubrr = avr_regbit_get(avr, uart.ubrrl) |
+                        static_cast<unsigned>(avr_regbit_get(avr, uart.ubrrh)) << 8U;
   const unsigned cyclesPerBit = (avr_regbit_get(avr, uart.u2x) != 0 ? 8U : 16U) * (ubrr + 1);
   const unsigned dataBits =
       avr_regbit_get(avr, uart.ucsz2) != 0 ? 9U : 5U + avr_regbit_get(avr, uart.ucsz);
