@@ -1,5 +1,7 @@
 // The calls that reach the serial line for commands and stops, in order, recorded at the seam.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <csignal>
@@ -122,6 +124,7 @@ TEST_F(BoardLink, SuccessiveEchoesRunTogetherWithoutLineBreaks) {
 TEST_F(BoardLink, HandlerOnlyRaisesTheFlagAndTheLoopSendsTheStop) {
   steer::signalHandler(SIGINT);
   EXPECT_EQ(steer::exit, 2);
+  steer::signalHandler(SIGTSTP);  // a Ctrl-Z after it: the end's one stop serves both
   EXPECT_TRUE(recording::calls.empty()) << "the handler itself touched the line";
 
   CaptureStdout();
@@ -131,6 +134,66 @@ TEST_F(BoardLink, HandlerOnlyRaisesTheFlagAndTheLoopSendsTheStop) {
   expectWholeCycles();
   ASSERT_EQ(recording::calls.size(), 6U);
   EXPECT_GE(recording::calls[3].at - recording::calls[2].at, 10) << "no wait between the cycles";
+}
+
+// Ending signals that keep coming on a line that takes no byte: each gets its stop sequence, and
+// all are done within 1.5 s of the first, however many come; before them a byte waits 0.5 s.
+TEST_F(BoardLink, StopsOfTheEndAllFitInOneBoundOnALineThatTakesNoByte) {
+  holdClock();
+  CaptureStdout();
+  CaptureStderr();
+  steer::toArduino(1, 50);
+  recording::room = [] {
+    advanceClock(recording::bounds.back());  // the whole wait goes by
+    return LineWait::timedOut;
+  };
+  for (int i = 0; i < 4; ++i) steer::signalHandler(SIGTERM);
+  steer::sendPendingStops();
+  EXPECT_EQ(recording::bounds,
+            (std::vector<int>{500, 500, 500, 500, 500, 500, 500, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(countOf(GetCapturedStdout(), farewell), 4U);
+  EXPECT_EQ(countOf(GetCapturedStderr(), "steer: the stop sequence did not reach"), 4U);
+}
+
+// --stale-after 100 over time. A producer that rewrites b.txt in place at a camera's rate, its
+// size and second unchanged, is followed for many times the limit without a stop; quiet for the
+// limit, the board is stopped once however long it stays quiet; writing again, steering resumes.
+TEST_F(BoardLink, StaleAfterStopsOnceWhenTheProducerGoesQuietAndNeverWhileItWrites) {
+  steer::staleAfter = 100;
+  holdClock();
+  write("t.txt", "0 0 0 0 0 0 0 0");
+  long frame = 0;
+  const auto produce = [&frame] {
+    write("b.txt", frame % 2 == 0 ? "(400.0, 200.0)" : "(401.0, 200.0)");
+    const timespec times[2] = {{0, UTIME_OMIT}, {1700000000, ++frame * 1000000}};
+    EXPECT_EQ(utimensat(AT_FDCWD, "b.txt", times, 0), 0);
+  };
+  produce();
+  steer::positionsStale();  // the first look only takes note
+  produce();
+  ASSERT_FALSE(steer::positionsStale());
+  recording::reset();
+  CaptureStderr();
+  for (int i = 0; i < 40; ++i) {
+    advanceClock(33);
+    produce();
+    EXPECT_FALSE(steer::positionsStale()) << "frame " << frame;
+  }
+  advanceClock(99);
+  EXPECT_FALSE(steer::positionsStale());
+  for (int ms : {1, 100, 1000, 10000}) {
+    advanceClock(ms);
+    EXPECT_TRUE(steer::positionsStale()) << ms;
+  }
+  EXPECT_EQ(recording::bytes(), std::string("\x00\x80", 2));
+  for (int i = 0; i < 3; ++i) {
+    produce();
+    EXPECT_FALSE(steer::positionsStale());
+    advanceClock(99);
+  }
+  EXPECT_EQ(GetCapturedStderr(),
+            "steer: no new positions for 100 ms; board stopped\n"
+            "steer: positions changed; steering again\n");
 }
 
 TEST_F(BoardLink, NothingButStopsGoesOutOnceAStopWasAskedFor) {

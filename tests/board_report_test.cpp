@@ -12,6 +12,7 @@
 
 #include "decoded.h"
 #include "frame_decoder.h"
+#include "line_pace.h"
 #include "line_settings.h"
 
 namespace {
@@ -280,6 +281,7 @@ struct Settings {
   speed_t speed;
   tcflag_t cflag;
   bool cooked;
+  int bits;  // a byte's on the wire: start, data, parity and stop bits
   const char* told;
 };
 
@@ -289,22 +291,25 @@ class LineSettingsTest : public testing::TestWithParam<Settings> {};
 
 TEST_P(LineSettingsTest, AreToldAsTheBoardWouldTakeThem) {
   const Settings& s = GetParam();
-  EXPECT_EQ(board::describe(board::settingsOf(lineOf(s.speed, s.cflag, s.cooked))), s.told);
+  const board::LineSettings line = board::settingsOf(lineOf(s.speed, s.cflag, s.cooked));
+  EXPECT_EQ(board::describe(line), s.told);
+  const unsigned baud = line.baud == 0 ? board::unsetRateBaud : line.baud;
+  EXPECT_DOUBLE_EQ(board::byteTime(line), s.bits / static_cast<double>(baud));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, LineSettingsTest,
-    testing::Values(Settings{"Arduino", B9600, CS8, false,
+    testing::Values(Settings{"Arduino", B9600, CS8, false, 10,
                              "9600 baud, 8 data bits, no parity, 1 stop bit, raw"},
-                    Settings{"NoRateEvenParity", B0, CS7 | PARENB | CSTOPB, true,
+                    Settings{"NoRateEvenParity", B0, CS7 | PARENB | CSTOPB, true, 11,
                              "no rate set, 7 data bits, even parity, 2 stop bits, cooked"},
-                    Settings{"OddParity", B115200, CS5 | PARENB | PARODD, false,
+                    Settings{"OddParity", B115200, CS5 | PARENB | PARODD, false, 8,
                              "115200 baud, 5 data bits, odd parity, 1 stop bit, raw"},
-                    Settings{"OddWithoutParity", B19200, CS6 | PARODD, false,
+                    Settings{"OddWithoutParity", B19200, CS6 | PARODD, false, 8,
                              "19200 baud, 6 data bits, no parity, 1 stop bit, raw"},
-                    Settings{"Slowest", B50, CS8 | CSTOPB, false,
+                    Settings{"Slowest", B50, CS8 | CSTOPB, false, 11,
                              "50 baud, 8 data bits, no parity, 2 stop bits, raw"},
-                    Settings{"Fastest", B4000000, CS8, false,
+                    Settings{"Fastest", B4000000, CS8, false, 10,
                              "4000000 baud, 8 data bits, no parity, 1 stop bit, raw"}),
     [](const testing::TestParamInfo<Settings>& info) { return info.param.name; });
 

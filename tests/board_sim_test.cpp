@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "firmware_board.h"
 #include "line_cases.h"
 
 namespace {
@@ -119,6 +120,24 @@ TEST(Firmware, NoWholeFrameFor100MsTurnsTheMotorsOff) {
     send(*board, {0x32, 0x84});
     runUntilHandled(*board);
     EXPECT_EQ(board->motors(), on);
+  }
+}
+
+// What virtual-board --firmware tells of the motors after each code at steer's powers.
+TEST(Firmware, MotorsAreToldInWordsForEveryCode) {
+  const std::pair<Bytes, const char*> told[] = {
+      {{0x32, 0x81}, "left forward 50%, right backward 50% (spin right)"},
+      {{0x32, 0x82}, "left backward 50%, right forward 50% (spin left)"},
+      {{0x32, 0x83}, "left forward 25%, right forward 50% (arc left)"},
+      {{0x32, 0x84}, "left forward 50%, right forward 25% (arc right)"},
+      {{0x64, 0x85}, "left forward 100%, right forward 100% (straight ahead)"},
+      {{0x32, 0x84, 0x00, 0x80}, "off"},
+  };
+  for (const auto& [bytes, words] : told) {
+    const auto sim = boot(STEER_BOARD_ELF);
+    send(*sim, bytes);
+    runUntilHandled(*sim);
+    EXPECT_EQ(board::describeMotors(sim->motors()), words);
   }
 }
 

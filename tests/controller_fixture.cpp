@@ -1,11 +1,31 @@
 #include "controller_fixture.h"
 
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 
 #include "recording_serial.h"
 #include "steer.h"
+
+namespace {
+bool clockHeld = false;
+std::int64_t heldMs = 0;
+std::int64_t shiftMs = 0;  // from the real clock, once a held one has run ahead of it
+}  // namespace
+
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the linker's names
+extern "C" std::int64_t __real__ZN5steer11monotonicMsEv();
+extern "C" std::int64_t __wrap__ZN5steer11monotonicMsEv() {
+  return clockHeld ? heldMs : __real__ZN5steer11monotonicMsEv() + shiftMs;
+}
+
+void ControllerTest::holdClock() {
+  heldMs = __wrap__ZN5steer11monotonicMsEv();
+  clockHeld = true;
+}
+
+void ControllerTest::advanceClock(int ms) { heldMs += ms; }
 
 void ControllerTest::SetUp() {
   std::string pattern = (std::filesystem::temp_directory_path() / "steer-test-XXXXXX").string();
@@ -28,6 +48,7 @@ void ControllerTest::SetUp() {
   steer::suspendPending = 0;
   steer::stopMissed = 0;
   steer::endingByMs = 0;
+  steer::staleAfter = 0;
   steer::link = LinkReport{"steer", "/dev/ttyUSB0", "commands",
                            "steer decides and echoes only until it appears", 500};
   steer::goalFile = steer::FileReport{"t.txt", "eight numbers"};
@@ -36,6 +57,9 @@ void ControllerTest::SetUp() {
 }
 
 void ControllerTest::TearDown() {
+  if (clockHeld) shiftMs = heldMs - __real__ZN5steer11monotonicMsEv();
+  clockHeld = false;
+  // NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
   // The loop ends with its signals blocked: drop any that wait, then put them back as they were.
   sigset_t ours;
   sigemptyset(&ours);

@@ -15,6 +15,11 @@ class ControllerTest : public ::testing::Test {
   // Replaces a file in the working directory.
   static void write(const std::string& name, const std::string& text);
 
+  // The controller's monotonic clock, held still from now until the test ends; it moves only by
+  // `ms` at a time, and never back.
+  static void holdClock();
+  static void advanceClock(int ms);
+
  private:
   std::filesystem::path dir_;
   std::filesystem::path previous_;

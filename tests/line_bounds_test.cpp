@@ -62,6 +62,9 @@ class BoundedLine : public testing::Test {
 TEST_F(BoundedLine, AFreeLineHasRoomAndHasSentEverything) {
   EXPECT_EQ(waitForRoom(slave, 0, nullptr, nullptr), LineWait::ready);
   EXPECT_EQ(waitUntilSent(slave, 0, nullptr, nullptr), LineWait::ready);
+  const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);  // a device that keeps no queue
+  EXPECT_EQ(waitUntilSent(null, 0, nullptr, nullptr), LineWait::ready);
+  close(null);
 }
 
 TEST_F(BoundedLine, AHeldLineTimesOutAndAWriteOnItFailsRatherThanBlocks) {

@@ -11,6 +11,7 @@ std::vector<Call> calls;
 std::function<void(const Call&)> after;
 std::function<LineWait()> room;
 std::function<LineWait()> sent;
+std::vector<int> bounds;
 int openError = 0;
 int writeError = 0;
 int roomGoneWrites = 0;
@@ -30,6 +31,7 @@ void reset() {
   after = nullptr;
   room = nullptr;
   sent = nullptr;
+  bounds.clear();
   openError = 0;
   writeError = 0;
   roomGoneWrites = 0;
@@ -90,12 +92,14 @@ LineWait scripted(const std::function<LineWait()>& what, GiveUp giveUp) {
 }
 }  // namespace
 
-LineWait waitForRoom(int /*fd*/, int /*ms*/, GiveUp giveUp, const sigset_t* /*watched*/) {
+LineWait waitForRoom(int /*fd*/, int ms, GiveUp giveUp, const sigset_t* /*watched*/) {
+  recording::bounds.push_back(ms);
   return scripted(recording::room, giveUp);
 }
 
 // What has left the line has left it, whatever is asked meanwhile.
-LineWait waitUntilSent(int /*fd*/, int /*ms*/, GiveUp /*giveUp*/, const sigset_t* /*watched*/) {
+LineWait waitUntilSent(int /*fd*/, int ms, GiveUp /*giveUp*/, const sigset_t* /*watched*/) {
+  recording::bounds.push_back(ms);
   return recording::sent ? recording::sent() : LineWait::ready;
 }
 

@@ -31,6 +31,8 @@ extern std::function<void(const Call&)> after;
 // wait for room ends without it, as after a signal.
 extern std::function<LineWait()> room;
 extern std::function<LineWait()> sent;
+// The bound in ms that each of those waits was given, in order.
+extern std::vector<int> bounds;
 
 // What opens and writes fail with (an errno), 0 for those that work.
 extern int openError;

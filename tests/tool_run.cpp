@@ -68,7 +68,11 @@ bool ToolRun::start() {
   }
   struct sigaction byDefault {};
   byDefault.sa_handler = SIG_DFL;
-  how.signals.emplace_back(SIGINT, byDefault);
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) how.signals.emplace_back(sig, byDefault);
+  for (int sig : ignored) how.signals.emplace_back(sig, ignore);
+  how.mask = mask;
   const board::Launched started = board::launch(how);
   close(out[1]);
   close(err[1]);

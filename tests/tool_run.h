@@ -3,6 +3,7 @@
 // /dev/null or, on a terminal, a pseudo-terminal that is its session's controlling terminal.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <functional>
@@ -19,6 +20,11 @@ class ToolRun {
 
   // Starts the tool; returns false, with the reason in error(), when it can't.
   bool start();
+
+  // What the tool starts with, as its caller may give it: this signal mask, and these signals
+  // ignored; SIGINT, SIGTERM and SIGHUP at their default unless ignored here.
+  sigset_t mask{};
+  std::vector<int> ignored;
 
   // Collects standard output and error until `done` holds or the tool has ended; gives up after
   // `seconds`. Returns whether `done` holds.

@@ -1,12 +1,16 @@
 // virtual-board run as a user runs it, on the built programs and the example position files.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
 
 #include "emulator.h"
+#include "process_state.h"
 #include "text.h"
 #include "tool_run.h"
 
@@ -233,7 +237,7 @@ struct Invocation {
   const char* name;
   std::vector<std::string> args;
   int status;
-  std::string out;  // what standard output begins with; refusals say why on standard error
+  std::string out;  // what standard output begins with; for a refusal, part of why it refuses
 };
 
 const Invocation invocations[] = {
@@ -247,6 +251,8 @@ const Invocation invocations[] = {
     {"DeviceNotUnderDev", {"--device", "/tmp/ttyUSB0", "touch", "started"}, 2, ""},
     {"DeviceLeavingDev", {"--device", "/dev/../tmp/ttyUSB0", "touch", "started"}, 2, ""},
     {"DeviceTakenByTheSandbox", {"--device", "/dev/null", "touch", "started"}, 2, ""},
+    {"DeviceInTheSandboxsPts", {"--device", "/dev/pts/5", "touch", "started"}, 2, "own /dev/pts"},
+    {"RawWithoutItsFile", {"--raw"}, 2, ""},
     {"UnwritableRaw", {"--raw", "no/such/folder", "touch", "started"}, 2, ""},
     {"UnwritableJson", {"--json", "no/such/folder", "touch", "started"}, 2, ""},
     // Refused as no image where the simulator is built, and for want of it elsewhere.
@@ -271,12 +277,93 @@ TEST_P(CommandLine, AnswersOrSaysWhyInOneLineAndStartsNothing) {
     EXPECT_EQ(run.out(), "");
     EXPECT_EQ(countOf(run.err(), "\n"), 1U) << run.err();
     EXPECT_EQ(run.err().rfind("virtual-board: ", 0), 0U) << run.err();
+    EXPECT_NE(run.err().find(c.out), std::string::npos) << run.err();
   }
   EXPECT_FALSE(std::filesystem::exists(run.dir() + "/started"));
 }
 
 INSTANTIATE_TEST_SUITE_P(VirtualBoard, CommandLine, testing::ValuesIn(invocations),
                          [](const testing::TestParamInfo<Invocation>& info) {
+                           return info.param.name;
+                         });
+
+// A set of signals from /proc/PID/status: "SigBlk", "SigIgn", "ShdPnd" (pending).
+unsigned long long signalsOf(pid_t pid, const std::string& field) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(field + ":", 0) == 0)
+      return std::stoull(line.substr(field.size() + 1), nullptr, 16);
+  }
+  return 0;
+}
+
+constexpr unsigned long long bit(int sig) { return 1ULL << (sig - 1); }
+
+// A signal virtual-board is sent while its program runs, in the background (the program in
+// virtual-board's group) or on a terminal (the program's own group has it).
+struct PassedOn {
+  const char* name;
+  bool onTerminal;
+  int sig;
+};
+
+void PrintTo(const PassedOn& p, std::ostream* out) { *out << p.name; }
+
+class SignalToVirtualBoard : public testing::TestWithParam<PassedOn> {};
+
+// The program starts as a shell would start it: with the caller's signal mask and the caller's
+// dispositions of what virtual-board ignores. Stopped and continued by another in the background,
+// it is none of virtual-board's business; stopped by Ctrl-Z on a terminal, virtual-board stops
+// with it and continues it when continued. It ends by the signal, on a terminal with all of its
+// group, and the summary tells so.
+TEST_P(SignalToVirtualBoard, ReachesTheProgramStartedAsByAShell) {
+  const PassedOn& p = GetParam();
+  ToolRun run({"sh", "-c", "sleep 30 </dev/null >/dev/null 2>&1 & echo $$ $!; exec sleep 31"},
+              p.onTerminal);
+  sigaddset(&run.mask, SIGUSR1);
+  run.ignored = {SIGQUIT};
+  ASSERT_TRUE(run.start()) << run.error();
+  pid_t program = 0;
+  pid_t child = 0;
+  const auto started = [&] {
+    std::string name;
+    std::istringstream(run.out()) >> program >> child;
+    std::ifstream("/proc/" + std::to_string(program) + "/comm") >> name;
+    return child > 0 && name == "sleep";
+  };
+  ASSERT_TRUE(run.collectUntil(started)) << run.err();
+  if (underEmulator({}).empty()) {  // an emulated virtual-board's mask is the emulator's
+    EXPECT_EQ(signalsOf(program, "SigBlk"), bit(SIGUSR1));
+    const auto itIgnores = bit(SIGINT) | bit(SIGQUIT) | bit(SIGTSTP) | bit(SIGTTOU) | bit(SIGPIPE);
+    EXPECT_EQ(signalsOf(program, "SigIgn") & itIgnores, bit(SIGQUIT));
+  }
+  if (p.onTerminal) {
+    ASSERT_EQ(kill(-program, SIGTSTP), 0);
+    ASSERT_TRUE(run.collectUntil([&] { return run.suspended(); }));
+    run.send(SIGCONT);
+    run.send(p.sig);
+  } else {
+    ASSERT_EQ(kill(program, SIGSTOP), 0);
+    ASSERT_TRUE(run.collectUntil([&] { return processState(program) == 'T'; }));
+    run.send(p.sig);
+    EXPECT_TRUE(run.collectUntil([&] { return (signalsOf(program, "ShdPnd") & bit(p.sig)) != 0; }));
+    kill(program, SIGCONT);
+  }
+  EXPECT_EQ(run.finish(), 128 + p.sig) << run.err();
+  EXPECT_NE(run.err().find("exit status  " + std::to_string(128 + p.sig)), std::string::npos)
+      << run.err();
+  const auto ended = [&] { return processState(child) == 'Z' || processState(child) == '?'; };
+  for (int i = 0; p.onTerminal && i < 500 && !ended(); ++i) usleep(10000);
+  EXPECT_TRUE(ended() || !p.onTerminal) << "the rest of the program's group runs on";
+  if (!ended()) kill(child, SIGKILL);
+}
+
+INSTANTIATE_TEST_SUITE_P(VirtualBoard, SignalToVirtualBoard,
+                         testing::Values(PassedOn{"TerminatedInTheBackground", false, SIGTERM},
+                                         PassedOn{"HungUpInTheBackground", false, SIGHUP},
+                                         PassedOn{"HungUpOnATerminal", true, SIGHUP},
+                                         PassedOn{"TerminatedOnATerminal", true, SIGTERM}),
+                         [](const testing::TestParamInfo<PassedOn>& info) {
                            return info.param.name;
                          });
 
