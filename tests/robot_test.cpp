@@ -59,6 +59,8 @@ struct CameraCase {
   int code;
 };
 
+void PrintTo(const CameraCase& c, std::ostream* os) { *os << c.what; }
+
 class CameraAndSteer : public testing::TestWithParam<CameraCase> {};
 
 TEST_P(CameraAndSteer, PutsTheBallWhereThePinholeModelSaysAndSteerAnswers) {
@@ -140,6 +142,10 @@ struct CommandLineCase {
   std::string refusal;                 // part of the reason; empty when taken
 };
 
+void PrintTo(const CommandLineCase& c, std::ostream* os) {
+  for (const std::string& a : c.args) *os << a << ' ';
+}
+
 class CommandLine : public testing::TestWithParam<CommandLineCase> {};
 
 TEST_P(CommandLine, TakesOrRefuses) {
@@ -180,6 +186,10 @@ struct DriveCase {
   int power;
   int leftDuty, rightDuty;  // the firmware's code table at that power
 };
+
+void PrintTo(const DriveCase& c, std::ostream* os) {
+  *os << "code " << c.code << " at power " << c.power;
+}
 
 class FirmwareDrives : public testing::TestWithParam<DriveCase> {};
 
