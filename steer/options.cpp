@@ -29,7 +29,6 @@ constexpr const char* help =
     "  --band PX         half-width of the centre band, in columns, 0 to 320 (default 10)\n"
     "  --turn-power N    power of the turns and arcs, 0 to 127 (default 50)\n"
     "  --drive-power N   power of straight ahead, once lined up, 0 to 127 (default 100)\n"
-
     "  -h, --help        show this help and exit\n"
     "  --version         show the version and exit\n"
     "\n"

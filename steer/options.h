@@ -1,5 +1,5 @@
 // The controller's command line: `steer [--device PATH] [--stale-after MS] [--band PX] ...`,
-// `steer --version`.
+// `steer --help`, `steer --version`.
 #pragma once
 
 namespace steer {
