@@ -14,8 +14,8 @@
 #include "engine.h"
 #include "lockstep.h"
 #include "measures.h"
+#include "position_files.h"
 #include "realtime.h"
-#include "steer.h"
 
 namespace {
 
@@ -78,12 +78,11 @@ TEST_P(CameraAndSteer, PutsTheBallWhereThePinholeModelSaysAndSteerAnswers) {
   const double f = 320 / std::tan(s.camera.fieldOfViewDeg / 2 * degrees);
   EXPECT_NEAR(producer.u(), 320 + f * std::tan(c.bearingDeg * degrees), 0.05) << c.what;
   EXPECT_DOUBLE_EQ(producer.goalColumn(), 320) << c.what;
-  const fs::path before = fs::current_path();
-  fs::current_path(folder.path);
-  steer::readGoalPoints();
-  steer::readObjectPosition();
-  const steer::Command command = steer::decide(320);
-  fs::current_path(before);
+  steer::PositionFiles files(folder.path);
+  steer::Positions seen;
+  seen.goalRead = files.readGoalPoints(seen.m).values == 8;
+  seen.objectRead = files.readObjectPosition(seen.b).values == 2;
+  const steer::Command command = steer::decide(steer::Settings{}, seen).command;
   EXPECT_EQ(command.nap, c.code) << c.what << ": u = " << producer.u();
 }
 
