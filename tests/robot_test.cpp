@@ -324,4 +324,33 @@ TEST(RealTime, RealSteerScoresAndItsCtrlCStopsTheMotors) {
   EXPECT_EQ(run.samples.back().rightDuty, 0);
 }
 
+// steer's options work alike on both clocks, since lockstep runs steer's own controller. A
+// camera at 2 pictures a second leaves the files unchanged for 500 ms after each picture, so
+// that --stale-after 100 stops the board after each of the six in 3 s, and its Ctrl-C once more;
+// every frame between carries --drive-power's 70.
+TEST(BothClocks, SteerHonoursItsOptionsAsTheProgramDoes) {
+  robot::RunPlan plan = aheadPlan(3);
+  plan.scenario.camera.frameRateHz = 2;
+  plan.steerArgs = {"--stale-after", "100", "--drive-power", "70"};
+  plan.steerCommand = {STEER_PROGRAM, "--stale-after", "100", "--drive-power", "70"};
+  for (const bool lockstep : {true, false}) {
+    robot::Run run;
+    std::string why;
+    const bool ran = lockstep ? robot::runLockstep(plan, run, why)
+                              : robot::runRealTime(plan, run, why) == robot::RealTimeEnd::done;
+    if (!lockstep && !ran) {
+      GTEST_SKIP() << "real time: " << why;
+    }
+    ASSERT_TRUE(ran) << why;
+    int stops = 0;
+    int others = 0;  // frames but code 5 at 70
+    for (const robot::LineEvent& e : run.events) {
+      stops += e.code == 0 ? 1 : 0;
+      others += e.code != 0 && (e.code != 5 || e.power != 70) ? 1 : 0;
+    }
+    EXPECT_EQ(others, 0);
+    EXPECT_EQ(stops, 7) << (lockstep ? "lockstep" : "real time");
+  }
+}
+
 }  // namespace
