@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "line_bounds.h"
+#include "line_speeds.h"
 #include "serial_line.h"
 #include "signals.h"
 
@@ -12,7 +13,7 @@ namespace steer {
 
 namespace {
 
-constexpr int baud = 9600;
+constexpr int baud = static_cast<int>(wire::boardBaud);
 constexpr int byteWait = 10;
 
 }  // namespace
