@@ -10,10 +10,10 @@ std::mt19937_64 stream(int seed, int which) {
   return std::mt19937_64(sequence);
 }
 
-}  // namespace
-
+// Uniform in [0, 1), from the generator's top 53 bits.
 double uniformDraw(std::mt19937_64& bits) { return static_cast<double>(bits() >> 11) * 0x1p-53; }
 
+// Normal with mean 0 and standard deviation 1, by the polar method.
 double normalDraw(std::mt19937_64& bits) {
   for (;;) {
     const double x = 2 * uniformDraw(bits) - 1;
@@ -22,6 +22,8 @@ double normalDraw(std::mt19937_64& bits) {
     if (r > 0 && r < 1) return x * std::sqrt(-2 * std::log(r) / r);
   }
 }
+
+}  // namespace
 
 DetectionErrors::DetectionErrors(const CameraSettings& c, int seed)
     : noiseSdPx_(c.noiseSdPx),

@@ -11,11 +11,6 @@
 
 namespace robot {
 
-// Uniform in [0, 1), from the generator's top 53 bits.
-double uniformDraw(std::mt19937_64& bits);
-// Normal with mean 0 and standard deviation 1, by the polar method.
-double normalDraw(std::mt19937_64& bits);
-
 class DetectionErrors {
  public:
   DetectionErrors(const CameraSettings& c, int seed);
