@@ -157,6 +157,7 @@ RealTimeEnd runRealTime(const RunPlan& plan, Run& run, std::string& why) {
   if (plan.keep.empty()) std::filesystem::remove_all(dir);
   run = engine->takeRun();
   run.band = steerBand(plan.steerArgs);
+  run.realTime = true;
   if (WIFEXITED(status) && WEXITSTATUS(status) == refusedByProgram) {
     why = plan.steerCommand[0] + " refused its options (see above)";
     return RealTimeEnd::refused;

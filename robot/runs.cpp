@@ -13,6 +13,7 @@
 #include "picture.h"
 #include "realtime.h"
 #include "report.h"
+#include "sweep_chart.h"
 
 namespace robot {
 namespace {
@@ -145,6 +146,10 @@ int runSweep(const Options& o, const std::vector<RunPlan>& plans, const std::str
   }
   std::string why;
   if (!writeSweepTables(rows, dir, why)) {
+    say(why);
+    status = runFailed;
+  }
+  if (!drawSweepChart(rows, o.lockstep, dir + "/chart.png", why)) {
     say(why);
     status = runFailed;
   }
