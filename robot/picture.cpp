@@ -433,7 +433,7 @@ void drawHeading(cairo_t* cr, const Run& run, const Timeline& time) {
     return headingBox.top + (hi - v) / (hi - lo) * headingBox.h;
   };
   std::vector<double> levels;
-  for (double level = lo; level <= hi + 1e-9; level += step) levels.push_back(level);
+  for (int k = 0; lo + k * step <= hi + 1e-9; ++k) levels.push_back(lo + k * step);
   drawPanel(cr, headingBox, time, levels, py,
             "the robot's heading (blue) and the ball's direction from it (orange), in degrees "
             "right of the start heading: where they meet, it faces the ball",

@@ -31,7 +31,8 @@ std::string lineOf(const std::string& label) {
 void fittedText(cairo_t* cr, double x, double y, const std::string& s, double room) {
   double size = 12;
   cairo_text_extents_t extents;
-  for (; size > 7; size -= 0.5) {
+  for (int halves = 24; halves > 14; --halves) {
+    size = halves / 2.0;
     cairo_set_font_size(cr, size);
     cairo_text_extents(cr, s.c_str(), &extents);
     if (extents.x_advance <= room) break;
