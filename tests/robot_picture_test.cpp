@@ -153,8 +153,9 @@ TEST(RobotSweepChart, GroupsRunsBySettingsLineAndBearing) {
   EXPECT_EQ(grid.bearings, (std::vector<double>{0, 45, 90}));
   EXPECT_EQ(grid.lines, (std::vector<std::string>{"options=\"\"", "options=\"--band 40\"",
                                                   "camera=10Hz options=\"\""}));
+  const robot::SweepRow* r = rows.data();
   const std::vector<std::vector<const robot::SweepRow*>> cells = {
-      {&rows[1], &rows[0], nullptr}, {&rows[3], &rows[2], nullptr}, {nullptr, nullptr, &rows[4]}};
+      {r + 1, r, nullptr}, {r + 3, r + 2, nullptr}, {nullptr, nullptr, r + 4}};
   EXPECT_EQ(grid.cells, cells);
 
   // Nothing varied but the bearing: one line; nothing varied at all: one cell.
