@@ -3,6 +3,7 @@
 #include <avr_ioport.h>
 #include <avr_uart.h>
 #include <sim_avr.h>
+#include <sim_cycle_timers.h>
 #include <sim_elf.h>
 
 #include <algorithm>
@@ -93,6 +94,11 @@ void releaseImage(elf_firmware_t& image) {
   std::free(static_cast<void*>(image.symbol));
 }
 
+// A timer that only ends a sleeping core's jump.
+avr_cycle_count_t wakeNothing(avr_t* /*avr*/, avr_cycle_count_t /*when*/, void* /*param*/) {
+  return 0;
+}
+
 // avr_terminate() frees what the processor holds, but not the processor itself.
 void release(avr_t* avr) {
   if (avr == nullptr) return;
@@ -157,6 +163,9 @@ Board::Board(avr_t* avr, MotorPins left, MotorPins right) : avr_(avr), left_(lef
   (void)avr_ioctl(avr_, AVR_IOCTL_UART_GET_FLAGS('0'), &flags);
   flags &= ~static_cast<std::uint32_t>(AVR_UART_FLAG_STDIO | AVR_UART_FLAG_POLL_SLEEP);
   (void)avr_ioctl(avr_, AVR_IOCTL_UART_SET_FLAGS('0'), &flags);
+  // simavr's own sleep waits until the wall clock has caught up with the simulated time; the
+  // callers pace the simulation themselves, so a sleeping core skips to its next event at once.
+  avr_->sleep = [](avr_t* /*avr*/, avr_cycle_count_t /*howLong*/) {};
   uart_ = uartZero(avr_);
   uartInput_ = avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_INPUT);
   avr_irq_register_notify(avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUT_XON), onXon,
@@ -205,11 +214,25 @@ void Board::feedUart() {
   unsent_.pop_front();
 }
 
-bool Board::step() {
+// A sleeping core jumps to one cycle past its next timer's: a timer one cycle before `cycle`
+// keeps it from jumping past the moment the caller or the line needs.
+void Board::sleepNoLaterThan(std::uint64_t cycle) {
+  if (cycle <= cycles_ + 1) return;
+  avr_cycle_timer_cancel(avr_, wakeNothing, nullptr);
+  avr_cycle_timer_register(avr_, cycle - cycles_ - 1, wakeNothing, nullptr);
+}
+
+bool Board::step(std::uint64_t end) {
   feedUart();
+  if (avr_->state == cpu_Sleeping) {
+    sleepNoLaterThan(onWire_ || !unsent_.empty() ? std::min(end, lineFreeCycle_) : end);
+  }
+  const bool awake = avr_->state != cpu_Sleeping;
   const int state = avr_run(avr_);
   const std::uint64_t core = avr_->cycle;
-  cycles_ += core >= lastCoreCycle_ ? core - lastCoreCycle_ : core;
+  const std::uint64_t ran = core >= lastCoreCycle_ ? core - lastCoreCycle_ : core;
+  cycles_ += ran;
+  if (awake) awakeCycles_ += ran;
   lastCoreCycle_ = core;
   return state != cpu_Done && state != cpu_Crashed;
 }
@@ -217,7 +240,7 @@ bool Board::step() {
 bool Board::runUntil(SimTime time) {
   const std::uint64_t end = toCycles(time);
   while (cycles_ < end) {
-    if (!step()) return false;
+    if (!step(end)) return false;
   }
   return true;
 }
@@ -226,13 +249,15 @@ bool Board::runUntilMotorsChange(SimTime deadline) {
   const std::uint64_t end = toCycles(deadline);
   const Motors before = motors();
   while (cycles_ < end) {
-    if (!step()) return false;
+    if (!step(end)) return false;
     if (!(motors() == before)) return true;
   }
   return false;
 }
 
 SimTime Board::now() const { return fromCycles(cycles_); }
+
+SimTime Board::awake() const { return fromCycles(awakeCycles_); }
 
 SimTime Board::lastByteEnd() const { return fromCycles(lineFreeCycle_); }
 
