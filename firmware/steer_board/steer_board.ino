@@ -8,7 +8,10 @@
 //  - no whole frame for 100 ms: both off, until the next whole frame;
 //  - bytes that make no whole frame change nothing and keep nothing running;
 //  - the AVR's own watchdog (250 ms) resets a hung board.
+// Between events it sleeps in the AVR's idle mode: a byte's arrival and the core's timer (millis(),
+// every 1.024 ms) wake it.
 
+#include <avr/sleep.h>
 #include <avr/wdt.h>
 
 #include "frame_decoder.h"
@@ -46,6 +49,9 @@ const MotorPins leftPins = {5, 7, 8};
 const MotorPins rightPins = {6, 9, 10};
 
 const unsigned long silenceLimitUs = 100000;  // 100 ms
+// The core's timer wakes the board at least this often; closer than this to the time-out the loop
+// polls instead of sleeping, so that the motors stop as soon as it has passed.
+const unsigned long wakeEveryUs = 2048;  // two of Timer0's overflows, with room to spare
 const unsigned long baud = 9600;
 
 board::FrameDecoder decoder;
@@ -110,6 +116,22 @@ void setup() {
   Serial.begin(baud);
 }
 
+// Sleeps until an interrupt, unless a byte is waiting or the time-out is near. Interrupts are off
+// from the check to the sleep (SEI lets one more instruction run before any interrupt), so that a
+// byte that comes meanwhile wakes the board rather than waiting for the next timer tick.
+void sleepUntilWoken() {
+  if (driving && micros() - lastFrameUs >= silenceLimitUs - wakeEveryUs) return;
+  set_sleep_mode(SLEEP_MODE_IDLE);
+  cli();
+  if (Serial.available() == 0) {
+    sleep_enable();
+    sei();
+    sleep_cpu();
+    sleep_disable();
+  }
+  sei();
+}
+
 void loop() {
   wdt_reset();
   while (Serial.available() > 0) {
@@ -123,4 +145,5 @@ void loop() {
   while (hung) {
   }
 #endif
+  sleepUntilWoken();
 }
