@@ -94,11 +94,6 @@ void releaseImage(elf_firmware_t& image) {
   std::free(static_cast<void*>(image.symbol));
 }
 
-// A timer that only ends a sleeping core's jump.
-avr_cycle_count_t wakeNothing(avr_t* /*avr*/, avr_cycle_count_t /*when*/, void* /*param*/) {
-  return 0;
-}
-
 // avr_terminate() frees what the processor holds, but not the processor itself.
 void release(avr_t* avr) {
   if (avr == nullptr) return;
@@ -214,25 +209,49 @@ void Board::feedUart() {
   unsent_.pop_front();
 }
 
-// A sleeping core jumps to one cycle past its next timer's: a timer one cycle before `cycle`
-// keeps it from jumping past the moment the caller or the line needs.
+std::uint64_t Board::onBound(avr_t* /*avr*/, std::uint64_t /*when*/, void* board) {
+  static_cast<Board*>(board)->bound_ = noBound;
+  return 0;
+}
+
+// A sleeping core jumps to one cycle past its next timer's, also in the step that runs its SLEEP:
+// a timer one cycle before `cycle` keeps it from jumping past the moment the caller or the line
+// needs.
 void Board::sleepNoLaterThan(std::uint64_t cycle) {
-  if (cycle <= cycles_ + 1) return;
-  avr_cycle_timer_cancel(avr_, wakeNothing, nullptr);
-  avr_cycle_timer_register(avr_, cycle - cycles_ - 1, wakeNothing, nullptr);
+  if (cycle <= cycles_ + 1 || cycle == bound_) return;
+  avr_cycle_timer_cancel(avr_, onBound, this);
+  avr_cycle_timer_register(avr_, cycle - cycles_ - 1, onBound, this);
+  bound_ = cycle;
+}
+
+// Whether a timer other than the bound is due now.
+bool Board::timerDue() const {
+  for (const avr_cycle_timer_slot_t* t = avr_->cycle_timers.timer; t != nullptr; t = t->next) {
+    if (t->timer == onBound && t->param == this) continue;
+    return t->when <= avr_->cycle;
+  }
+  return false;
 }
 
 bool Board::step(std::uint64_t end) {
   feedUart();
-  if (avr_->state == cpu_Sleeping) {
-    sleepNoLaterThan(onWire_ || !unsent_.empty() ? std::min(end, lineFreeCycle_) : end);
-  }
+  const std::uint64_t next = onWire_ || !unsent_.empty() ? std::min(end, lineFreeCycle_) : end;
   const bool awake = avr_->state != cpu_Sleeping;
+  if (!awake && next == cycles_ + 1 && !timerDue()) {
+    // Too near for a timer to end the jump; a sleeping core does nothing in that cycle.
+    ++avr_->cycle;
+    ++lastCoreCycle_;
+    ++cycles_;
+    return true;
+  }
+  sleepNoLaterThan(next);
   const int state = avr_run(avr_);
   const std::uint64_t core = avr_->cycle;
-  const std::uint64_t ran = core >= lastCoreCycle_ ? core - lastCoreCycle_ : core;
+  const bool reset = core < lastCoreCycle_;  // which clears the timers
+  if (reset) bound_ = noBound;
+  const std::uint64_t ran = reset ? core : core - lastCoreCycle_;
   cycles_ += ran;
-  if (awake) awakeCycles_ += ran;
+  if (awake) awakeCycles_ += avr_->state == cpu_Sleeping ? 1 : ran;  // SLEEP, then the jump
   lastCoreCycle_ = core;
   return state != cpu_Done && state != cpu_Crashed;
 }
