@@ -108,9 +108,23 @@ void setupMotorPins(const MotorPins& pins) {
   pinMode(pins.backward, OUTPUT);
 }
 
+bool enableOnTimer(uint8_t timerA, uint8_t timerB) {
+  const uint8_t left = digitalPinToTimer(leftPins.enable);
+  const uint8_t right = digitalPinToTimer(rightPins.enable);
+  return left == timerA || left == timerB || right == timerA || right == timerB;
+}
+
+// The core starts Timers 1 and 2 for PWM on pins 9 and 10, and 3 and 11. Unless a motor's enable
+// pin is one of those they are stopped: they would cost current, and the simulator time.
+void stopUnusedTimers() {
+  if (!enableOnTimer(TIMER1A, TIMER1B)) TCCR1B = 0;
+  if (!enableOnTimer(TIMER2A, TIMER2B)) TCCR2B = 0;
+}
+
 void setup() {
   // First of all: after a watchdog reset the watchdog runs on at its shortest time (16 ms).
   wdt_enable(WDTO_250MS);
+  stopUnusedTimers();
   setupMotorPins(leftPins);
   setupMotorPins(rightPins);
   Serial.begin(baud);
