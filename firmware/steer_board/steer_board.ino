@@ -56,6 +56,8 @@ const unsigned long baud = 9600;
 
 board::FrameDecoder decoder;
 bool driving = false;           // whether the last whole frame still holds
+uint8_t drivenCode = 0;         // and that frame's code and power
+uint8_t drivenPower = 0;
 unsigned long lastFrameUs = 0;  // micros() wraps after 71 minutes; the difference does not
 
 // 0 to 100 maps onto the PWM duty 0 to 255, above 100 is full; then the motor's share of it.
@@ -89,11 +91,15 @@ void motorsOff() {
 
 void onLineEvent(const board::Event& event) {
   if (event.kind == board::EventKind::frame) {
+    lastFrameUs = micros();
+    // steer repeats its frame while nothing changes: the motors already run as it says.
+    if (driving && event.code() == drivenCode && event.power() == drivenPower) return;
     const CodeDrive& row = codeTable[event.code() - 1];
     driveMotor(leftPins, row.left, event.power());
     driveMotor(rightPins, row.right, event.power());
     driving = true;
-    lastFrameUs = micros();
+    drivenCode = event.code();
+    drivenPower = event.power();
   } else if (event.kind == board::EventKind::stop) {
     motorsOff();
   }
