@@ -91,15 +91,16 @@ void motorsOff() {
 
 void onLineEvent(const board::Event& event) {
   if (event.kind == board::EventKind::frame) {
-    lastFrameUs = micros();
     // steer repeats its frame while nothing changes: the motors already run as it says.
-    if (driving && event.code() == drivenCode && event.power() == drivenPower) return;
-    const CodeDrive& row = codeTable[event.code() - 1];
-    driveMotor(leftPins, row.left, event.power());
-    driveMotor(rightPins, row.right, event.power());
-    driving = true;
-    drivenCode = event.code();
-    drivenPower = event.power();
+    if (!driving || event.code() != drivenCode || event.power() != drivenPower) {
+      const CodeDrive& row = codeTable[event.code() - 1];
+      driveMotor(leftPins, row.left, event.power());
+      driveMotor(rightPins, row.right, event.power());
+      driving = true;
+      drivenCode = event.code();
+      drivenPower = event.power();
+    }
+    lastFrameUs = micros();
   } else if (event.kind == board::EventKind::stop) {
     motorsOff();
   }
@@ -152,11 +153,9 @@ void sleepUntilWoken() {
   sei();
 }
 
+// The bytes are read right after the sleep, so that a byte that wakes the board acts at once.
 void loop() {
   wdt_reset();
-  while (Serial.available() > 0) {
-    decoder.feed(static_cast<uint8_t>(Serial.read()), onLineEvent);
-  }
   if (driving && micros() - lastFrameUs >= silenceLimitUs) motorsOff();
 #ifdef STEER_BOARD_TEST_HANG
   // A test build: once a frame has set the motors going, the loop hangs for the watchdog.
@@ -166,4 +165,7 @@ void loop() {
   }
 #endif
   sleepUntilWoken();
+  while (Serial.available() > 0) {
+    decoder.feed(static_cast<uint8_t>(Serial.read()), onLineEvent);
+  }
 }
