@@ -30,7 +30,7 @@ constexpr const char* help =
     "  --json FILE         write the summary as JSON\n"
     "  --out DIR           write each run's DIR/run-NN.{csv,png,json} and the tables\n"
     "                      DIR/table.md and DIR/table.csv (a sweep's default: NAME-runs)\n"
-    "  --jobs N            lockstep runs of a sweep at a time (default 2)\n"
+    "  --jobs N            lockstep runs of a sweep at a time (default: the machine's cores)\n"
     "  --help, -h          show this help and exit\n"
     "  --version           show the version and exit\n"
     "\n"

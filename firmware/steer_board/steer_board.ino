@@ -55,8 +55,8 @@ const unsigned long wakeEveryUs = 2048;  // two of Timer0's overflows, with room
 const unsigned long baud = 9600;
 
 board::FrameDecoder decoder;
-bool driving = false;           // whether the last whole frame still holds
-uint8_t drivenCode = 0;         // and that frame's code and power
+bool driving = false;    // whether the last whole frame still holds
+uint8_t drivenCode = 0;  // and that frame's code and power
 uint8_t drivenPower = 0;
 unsigned long lastFrameUs = 0;  // micros() wraps after 71 minutes; the difference does not
 
