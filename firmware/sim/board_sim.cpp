@@ -216,12 +216,13 @@ std::uint64_t Board::onBound(avr_t* /*avr*/, std::uint64_t /*when*/, void* board
 
 // A sleeping core jumps to one cycle past its next timer's, also in the step that runs its SLEEP:
 // a timer one cycle before `cycle` keeps it from jumping past the moment the caller or the line
-// needs.
-void Board::sleepNoLaterThan(std::uint64_t cycle) {
-  if (cycle <= cycles_ + 1 || cycle == bound_) return;
+// needs. It must not fall due before the jump, that is within the step's SLEEP (one cycle).
+void Board::sleepNoLaterThan(std::uint64_t cycle, bool awake) {
+  const std::uint64_t when = std::max(cycle > 0 ? cycle - 1 : 0, cycles_ + (awake ? 2 : 1));
+  if (when == bound_) return;
   avr_cycle_timer_cancel(avr_, onBound, this);
-  avr_cycle_timer_register(avr_, cycle - cycles_ - 1, onBound, this);
-  bound_ = cycle;
+  avr_cycle_timer_register(avr_, when - cycles_, onBound, this);
+  bound_ = when;
 }
 
 // Whether a timer other than the bound is due now.
@@ -244,7 +245,7 @@ bool Board::step(std::uint64_t end) {
     ++cycles_;
     return true;
   }
-  sleepNoLaterThan(next);
+  sleepNoLaterThan(next, awake);
   const int state = avr_run(avr_);
   const std::uint64_t core = avr_->cycle;
   const bool reset = core < lastCoreCycle_;  // which clears the timers

@@ -84,7 +84,7 @@ class Board {
  private:
   Board(avr_t* avr, MotorPins left, MotorPins right);
   bool step(std::uint64_t end);
-  void sleepNoLaterThan(std::uint64_t cycle);
+  void sleepNoLaterThan(std::uint64_t cycle, bool awake);
   bool timerDue() const;
   static std::uint64_t onBound(avr_t* avr, std::uint64_t when, void* board);
   void feedUart();
@@ -107,7 +107,7 @@ class Board {
   std::uint64_t lastCoreCycle_ = 0;
   std::uint64_t awakeCycles_ = 0;
   static constexpr std::uint64_t noBound = ~std::uint64_t{0};
-  std::uint64_t bound_ = noBound;    // the cycle a sleeping core may not jump past
+  std::uint64_t bound_ = noBound;    // when the timer that ends a sleeping core's jump falls due
   std::uint64_t lineFreeCycle_ = 0;  // the line is busy until then
   bool onWire_ = false;              // a byte is on the line, to reach the firmware then
   std::uint8_t onWireByte_ = 0;
