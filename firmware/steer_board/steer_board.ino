@@ -137,11 +137,10 @@ void setup() {
   Serial.begin(baud);
 }
 
-// Sleeps until an interrupt, unless a byte is waiting or the time-out is near. Interrupts are off
-// from the check to the sleep (SEI lets one more instruction run before any interrupt), so that a
-// byte that comes meanwhile wakes the board rather than waiting for the next timer tick.
+// Sleeps until an interrupt, unless a byte is waiting. Interrupts are off from the check to the
+// sleep (SEI lets one more instruction run before any interrupt), so that a byte that comes
+// meanwhile wakes the board rather than waiting for the next timer tick.
 void sleepUntilWoken() {
-  if (driving && micros() - lastFrameUs >= silenceLimitUs - wakeEveryUs) return;
   set_sleep_mode(SLEEP_MODE_IDLE);
   cli();
   if (Serial.available() == 0) {
@@ -156,7 +155,12 @@ void sleepUntilWoken() {
 // The bytes are read right after the sleep, so that a byte that wakes the board acts at once.
 void loop() {
   wdt_reset();
-  if (driving && micros() - lastFrameUs >= silenceLimitUs) motorsOff();
+  bool nearTimeOut = false;  // then the loop polls rather than sleeps
+  if (driving) {
+    const unsigned long silentUs = micros() - lastFrameUs;
+    if (silentUs >= silenceLimitUs) motorsOff();
+    nearTimeOut = silentUs >= silenceLimitUs - wakeEveryUs;
+  }
 #ifdef STEER_BOARD_TEST_HANG
   // A test build: once a frame has set the motors going, the loop hangs for the watchdog.
   static volatile bool hung = false;
@@ -164,7 +168,7 @@ void loop() {
   while (hung) {
   }
 #endif
-  sleepUntilWoken();
+  if (!nearTimeOut) sleepUntilWoken();
   while (Serial.available() > 0) {
     decoder.feed(static_cast<uint8_t>(Serial.read()), onLineEvent);
   }
