@@ -9,6 +9,7 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -16,8 +17,6 @@
 #include <fstream>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -33,6 +32,7 @@ double childrenCpuSeconds() {
 }
 
 const char* program() {
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): the benchmarks run on one thread
   const char* other = std::getenv("VIRTUAL_ROBOT");
   return other != nullptr ? other : VIRTUAL_ROBOT;
 }
@@ -89,7 +89,9 @@ void measure(benchmark::State& state, Once once, double& wall, double& cpu) {
 }
 
 void ballRight(benchmark::State& state) {
-  double simulated = 0, wall = 0, cpu = 0;
+  double simulated = 0;
+  double wall = 0;
+  double cpu = 0;
   measure(
       state,
       [&](const fs::path& dir) {
@@ -106,7 +108,9 @@ void ballRight(benchmark::State& state) {
 BENCHMARK(ballRight)->Unit(benchmark::kSecond)->Iterations(5)->UseManualTime();
 
 void grid(benchmark::State& state) {
-  double runs = 0, wall = 0, cpu = 0;
+  double runs = 0;
+  double wall = 0;
+  double cpu = 0;
   measure(
       state,
       [&](const fs::path& dir) {
