@@ -1,4 +1,5 @@
 // virtual-robot's picture of a run: a PNG of the size it promises, or the reason it has none.
+#include <cairo.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -47,6 +48,40 @@ TEST(RobotPicture, DrawsAPngOfItsSizeOrSaysWhyNot) {
   EXPECT_EQ(
       why,
       "cannot write the picture /no/such/folder/run.png: error while writing to output stream");
+}
+
+// The field spans x from -0.26 to 2.26 m (the goal line at 2, margins of 0.26) across 960 pixels,
+// 380.95 a metre; x = 1 at pixel 500, y = 0 at row 290, +y up. So the ball at (1, 0.2) is at
+// (500, 214), the robot at (0.5, -0.1) at (310, 328) with a radius of 38, the goal line at 881.
+TEST(RobotPicture, DrawsTheRobotBallAndGoalWhereTheyAre) {
+  robot::Run run;
+  robot::Sample s;
+  s.x = 0.5;
+  s.y = -0.1;
+  s.ballX = 1;
+  s.ballY = 0.2;
+  run.samples = {s};
+  const std::string png = testing::TempDir() + "robot_picture_places.png";
+  std::string why;
+  ASSERT_TRUE(robot::drawPicture(run, png, why)) << why;
+  cairo_surface_t* picture = cairo_image_surface_create_from_png(png.c_str());
+  std::filesystem::remove(png);
+  ASSERT_EQ(cairo_surface_status(picture), CAIRO_STATUS_SUCCESS);
+  // Within 2 of the colour in each of red, green and blue.
+  const auto near = [&](int x, int y, std::uint32_t colour) {
+    const unsigned char* row =
+        cairo_image_surface_get_data(picture) + y * cairo_image_surface_get_stride(picture);
+    const std::uint32_t pixel = reinterpret_cast<const std::uint32_t*>(row)[x];
+    for (const unsigned shift : {0U, 8U, 16U}) {
+      const int got = static_cast<int>((pixel >> shift) & 0xffU);
+      if (std::abs(got - static_cast<int>((colour >> shift) & 0xffU)) > 2) return false;
+    }
+    return true;
+  };
+  EXPECT_TRUE(near(500, 214, 0xf2800d)) << "the ball, orange";
+  EXPECT_TRUE(near(880, 250, 0x731a8c)) << "the goal, purple";
+  EXPECT_TRUE(near(310, 345, 0xadb7c7)) << "the robot's body, 0.08 then 0.35 of its blue";
+  cairo_surface_destroy(picture);
 }
 
 }  // namespace

@@ -116,6 +116,27 @@ TEST(RobotScenario, ASweepRunsEveryCombinationTheLastListedFastest) {
   EXPECT_EQ(last.steer.options, (std::vector<std::string>{"--band", "40", "--turn-power", "25"}));
 }
 
+// out_of_view's names; a sweep of 100 x 100 runs is taken, one of 100 x 101 refused.
+TEST(RobotScenario, SearchSidesByNameAndASweepsSizeLimit) {
+  const std::string dir = folder();
+  std::vector<robot::Scenario> runs;
+  std::string why;
+  for (const auto& [name, side] : {std::pair{"search-left", robot::OutOfView::searchLeft},
+                                   std::pair{"search-right", robot::OutOfView::searchRight}}) {
+    const std::string file = "[camera]\nout_of_view = \"" + std::string(name) + "\"\n";
+    ASSERT_TRUE(robot::loadScenarios(saved(dir, "side.toml", file), runs, why)) << why;
+    EXPECT_EQ(runs.at(0).camera.outOfView, side) << name;
+  }
+  std::string hundred = "[1";
+  for (int i = 2; i <= 100; ++i) hundred += "," + std::to_string(i);
+  const std::string file = "[field]\nball_distance_m = " + hundred + "]\nball_radius_m = ";
+  ASSERT_TRUE(robot::loadScenarios(saved(dir, "most.toml", file + hundred + "]\n"), runs, why));
+  EXPECT_EQ(runs.size(), 10000U);
+  const std::string path = saved(dir, "more.toml", file + hundred + ",101]\n");
+  EXPECT_FALSE(robot::loadScenarios(path, runs, why));
+  EXPECT_EQ(why, path + ": more than 10000 runs; list fewer values");
+}
+
 TEST(RobotScenario, TheExamplesSpellOutTheDefaultsAndTheGrid) {
   std::vector<robot::Scenario> runs;
   std::string why;
