@@ -2,7 +2,11 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -50,9 +54,9 @@ TEST(RobotPicture, DrawsAPngOfItsSizeOrSaysWhyNot) {
       "cannot write the picture /no/such/folder/run.png: error while writing to output stream");
 }
 
-// The field spans x from -0.26 to 2.26 m (the goal line at 2, margins of 0.26) across 960 pixels,
-// 380.95 a metre; x = 1 at pixel 500, y = 0 at row 290, +y up. So the ball at (1, 0.2) is at
-// (500, 214), the robot at (0.5, -0.1) at (310, 328) with a radius of 38, the goal line at 881.
+// x from -0.26 to 2.26 m (goal line at 2, margins 0.26) spans 960 pixels, 380.95 a metre, x = 1 at
+// 500, y = 0 at row 290, +y up: the ball (1, 0.2) at (500, 214), the robot (0.5, -0.1) at (310,
+// 328) with a radius of 38, the goal line at 881.
 TEST(RobotPicture, DrawsTheRobotBallAndGoalWhereTheyAre) {
   robot::Run run;
   robot::Sample s;
@@ -72,11 +76,12 @@ TEST(RobotPicture, DrawsTheRobotBallAndGoalWhereTheyAre) {
     const unsigned char* row =
         cairo_image_surface_get_data(picture) + y * cairo_image_surface_get_stride(picture);
     const std::uint32_t pixel = reinterpret_cast<const std::uint32_t*>(row)[x];
-    for (const unsigned shift : {0U, 8U, 16U}) {
-      const int got = static_cast<int>((pixel >> shift) & 0xffU);
-      if (std::abs(got - static_cast<int>((colour >> shift) & 0xffU)) > 2) return false;
-    }
-    return true;
+    const auto channel = [](std::uint32_t c, unsigned shift) {
+      return static_cast<int>((c >> shift) & 0xffU);
+    };
+    return std::ranges::all_of(std::array{0U, 8U, 16U}, [&](unsigned shift) {
+      return std::abs(channel(pixel, shift) - channel(colour, shift)) <= 2;
+    });
   };
   EXPECT_TRUE(near(500, 214, 0xf2800d)) << "the ball, orange";
   EXPECT_TRUE(near(880, 250, 0x731a8c)) << "the goal, purple";
