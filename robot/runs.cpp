@@ -1,13 +1,14 @@
 #include "runs.h"
 
-#include <sys/wait.h>
-
-#include <cerrno>
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <map>
+#include <mutex>
+#include <thread>
 
 #include "measures.h"
 #include "picture.h"
@@ -63,38 +64,46 @@ std::string numbered(const std::string& dir, size_t index, const char* suffix) {
   return dir + name;
 }
 
-// Lockstep runs, `jobs` at a time, each handed to `finished` as it ends; false when one failed.
+// Lockstep runs, `jobs` at a time on threads of their own, each handed to `finished` in the
+// plans' order as soon as it and those before it have ended; false when one failed.
 bool lockstepRuns(const std::vector<RunPlan>& plans, size_t jobs,
                   const std::function<void(size_t, Run&)>& finished) {
-  bool all = true;
-  std::map<pid_t, std::pair<size_t, Started>> running;
-  size_t next = 0;
-  while (next < plans.size() || !running.empty()) {
-    std::string why;
-    if (next < plans.size() && running.size() < jobs) {
-      const Started started = startLockstep(plans[next], why);
-      if (started.pid > 0) running[started.pid] = {next, started};
-      if (started.pid < 0) say(why);
-      all = all && started.pid > 0;
-      ++next;
-      continue;
-    }
-    int wait = 0;
-    const pid_t pid = waitpid(-1, &wait, 0);
-    if (pid < 0 && errno == EINTR) continue;
-    if (pid < 0) break;  // no child left to wait for
-    const auto found = running.find(pid);
-    if (found == running.end()) continue;
-    const auto [index, started] = found->second;
-    running.erase(found);
+  struct Outcome {
+    bool ended = false;
+    bool ok = false;
     Run run;
-    if (collectLockstep(plans[index], started, wait, run, why)) {
-      finished(index, run);
+    std::string why;
+  };
+  std::vector<Outcome> outcomes(plans.size());
+  std::mutex lock;
+  std::condition_variable ended;
+  std::atomic<size_t> next{0};
+  const auto work = [&] {
+    for (size_t i = next++; i < plans.size(); i = next++) {
+      Outcome o;
+      o.ok = runLockstep(plans[i], o.run, o.why);
+      o.ended = true;
+      const std::lock_guard<std::mutex> hold(lock);
+      outcomes[i] = std::move(o);
+      ended.notify_one();
+    }
+  };
+  std::vector<std::thread> workers;
+  for (size_t j = 0; j < std::min(jobs, plans.size()); ++j) workers.emplace_back(work);
+  bool all = true;
+  for (size_t i = 0; i < plans.size(); ++i) {
+    std::unique_lock<std::mutex> hold(lock);
+    ended.wait(hold, [&] { return outcomes[i].ended; });
+    Outcome o = std::move(outcomes[i]);
+    hold.unlock();
+    if (o.ok) {
+      finished(i, o.run);
     } else {
-      say("run " + std::to_string(index + 1) + ": " + why);
+      say("run " + std::to_string(i + 1) + ": " + o.why);
       all = false;
     }
   }
+  for (std::thread& w : workers) w.join();
   return all;
 }
 
