@@ -136,7 +136,7 @@ TEST_F(BoardLink, AStopOfWhichOneByteReachedTheBoardIsToldAsMissed) {
   };
   steer::signalHandler(SIGINT);
   CaptureStderr();
-  steer::sendPendingStops();
+  controller.sendPendingStops();
   EXPECT_EQ(recording::bytes(), std::string("\x00", 1));
   EXPECT_NE(GetCapturedStderr().find("steer: the stop sequence did not reach /dev/ttyUSB0: the "
                                      "line took no byte"),
