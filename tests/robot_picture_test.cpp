@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -74,7 +75,8 @@ TEST(RobotPicture, DrawsTheRobotBallAndGoalWhereTheyAre) {
   // Within 2 of the colour in each of red, green and blue.
   const auto near = [&](int x, int y, std::uint32_t colour) {
     const unsigned char* row =
-        cairo_image_surface_get_data(picture) + y * cairo_image_surface_get_stride(picture);
+        cairo_image_surface_get_data(picture) +
+        static_cast<std::ptrdiff_t>(y) * cairo_image_surface_get_stride(picture);
     const std::uint32_t pixel = reinterpret_cast<const std::uint32_t*>(row)[x];
     const auto channel = [](std::uint32_t c, unsigned shift) {
       return static_cast<int>((c >> shift) & 0xffU);
