@@ -5,9 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -60,12 +57,7 @@ TEST(RobotPicture, DrawsAPngOfItsSizeOrSaysWhyNot) {
 // 328) with a radius of 38, the goal line at 881.
 TEST(RobotPicture, DrawsTheRobotBallAndGoalWhereTheyAre) {
   robot::Run run;
-  robot::Sample s;
-  s.x = 0.5;
-  s.y = -0.1;
-  s.ballX = 1;
-  s.ballY = 0.2;
-  run.samples = {s};
+  run.samples = {robot::Sample{.x = 0.5, .y = -0.1, .ballX = 1, .ballY = 0.2}};
   const std::string png = testing::TempDir() + "robot_picture_places.png";
   std::string why;
   ASSERT_TRUE(robot::drawPicture(run, png, why)) << why;

@@ -154,8 +154,8 @@ TEST(RobotScenario, TheExamplesSpellOutTheDefaultsAndTheGrid) {
 
 constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
 
-// 13 ms: the ball enters the band (an edge column) at 4 ms, leaves it twice (as b.txt is removed,
-// then for 2 ms), and crosses the goal line between the posts at 5 ms.
+// 13 ms: the ball enters the band (an edge column) at 4 ms, leaves it twice (once as b.txt is
+// removed), and crosses the goal line between the posts at 5 ms.
 robot::Run handMade() {
   robot::Run run;
   run.scenario.run.durationS = 0.011;  // the last sample, after it, is out of the band measures
