@@ -85,6 +85,8 @@ TEST(RobotPicture, DrawsTheRobotBallAndGoalWhereTheyAre) {
   EXPECT_TRUE(near(880, 250, 0x731a8c)) << "the goal, purple";
   EXPECT_TRUE(near(310, 345, 0xadb7c7)) << "the robot's body, 0.08 then 0.35 of its blue";
   cairo_surface_destroy(picture);
+}
+
 // A picture's pixels, as cairo reads them back: 0xRRGGBB.
 class Pixels {
  public:

@@ -140,6 +140,8 @@ TEST(RobotScenario, SearchSidesByNameAndASweepsSizeLimit) {
   const std::string path = saved(dir, "more.toml", file + hundred + ",101]\n");
   EXPECT_FALSE(robot::loadScenarios(path, runs, why));
   EXPECT_EQ(why, path + ": more than 10000 runs; list fewer values");
+}
+
 // A list of seeds repeats a run with other errors; the camera's errors say their units.
 TEST(RobotScenario, ASweepOverSeedsAndCamerasWithErrors) {
   const std::string dir = folder();
