@@ -128,6 +128,21 @@ TEST_F(BoardLink, HandlerOnlyRaisesTheFlagAndTheLoopSendsTheStop) {
   EXPECT_GE(recording::calls[3].at - recording::calls[2].at, 10) << "no wait between the cycles";
 }
 
+// A stop sequence whose NUL went out but whose second byte the line did not take has not stopped
+// the board: the operator is told so.
+TEST_F(BoardLink, AStopOfWhichOneByteReachedTheBoardIsToldAsMissed) {
+  recording::after = [](const Call& c) {
+    if (c.kind == Call::Write && c.value == 0) recording::room = [] { return LineWait::timedOut; };
+  };
+  steer::signalHandler(SIGINT);
+  CaptureStderr();
+  controller.sendPendingStops();
+  EXPECT_EQ(recording::bytes(), std::string("\x00", 1));
+  EXPECT_NE(GetCapturedStderr().find("steer: the stop sequence did not reach /dev/ttyUSB0: the "
+                                     "line took no byte"),
+            std::string::npos);
+}
+
 // Ending signals that keep coming on a line that takes no byte: each gets its stop sequence, and
 // all are done within 1.5 s of the first, however many come; before them a byte waits 0.5 s.
 TEST_F(BoardLink, StopsOfTheEndAllFitInOneBoundOnALineThatTakesNoByte) {

@@ -87,6 +87,8 @@ TEST(Firmware, StopTurnsTheMotorsOffWithinTwoByteTimes) {
     send(*board, stop);
     runUntilUnsent(*board, 0);
     ASSERT_EQ(describe(board->motors()), "+127 -127");
+    // 9600 baud at 16 MHz: divisor 207 + 1 of 8 cycles a bit (U2X), ten bits a byte.
+    EXPECT_EQ(board->byteTime(), 1040us);
     const SimTime lastByteStart = board->lastByteEnd() - board->byteTime();
     EXPECT_LE(offAt(*board, lastByteStart + 10ms), lastByteStart + 2 * board->byteTime());
     EXPECT_EQ(describe(board->motors()), "0 0");
@@ -154,6 +156,7 @@ TEST(Firmware, WatchdogResetsAHungLoopWithTheMotorsOff) {
   const SimTime hungAt = board->lastByteEnd();
   EXPECT_FALSE(board->runUntilMotorsChange(hungAt + 200ms));
   EXPECT_LE(offAt(*board, hungAt + 300ms), hungAt + 300ms);
+  EXPECT_GE(board->now(), hungAt + 200ms) << "the clock started again at the reset";
   EXPECT_EQ(describe(board->motors()), "undriven undriven") << "not reset";
   ASSERT_TRUE(board->runUntil(board->now() + 1ms));
   EXPECT_EQ(describe(board->motors()), "0 0");

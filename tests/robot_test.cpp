@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -133,6 +135,101 @@ TEST(World, PushedBallScoresOnlyBetweenThePosts) {
   }
 }
 
+// With no lag a wheel takes its duty's speed at once: none below the dead band (30), then the
+// duty's share of 255 of the top speed (0.3 m/s); with a lag of 50 ms, 1 - 1/e of it after 50 ms.
+TEST(World, WheelsAtTheDeadBandAndAboveItAndTheirLag) {
+  robot::Scenario s;
+  s.robot.lagS = 0;
+  const std::pair<int, double> duties[] = {
+      {29, 0}, {-29, 0}, {30, 0.035294}, {-200, -0.235294}, {255, 0.3}};
+  for (const auto& [duty, speed] : duties) {
+    robot::World world(s);
+    world.step(duty, 0);
+    EXPECT_NEAR(world.leftSpeed(), speed, 1e-6) << "duty " << duty;
+  }
+  s.robot.lagS = 0.05;
+  robot::World lagging(s);
+  for (int i = 0; i < 50; ++i) lagging.step(255, 255);
+  EXPECT_NEAR(lagging.leftSpeed(), 0.3 * 0.632121, 1e-6);
+}
+
+// The robot at 0.3 m/s holds the ball it pushes 0.1 + 0.033 m off; stopped, it leaves the ball
+// rolling v^2 / 2a = 0.3^2 / (2 x 0.5) = 0.09 m. A ball 30 degrees right a metre away: y = -0.5.
+TEST(World, PushedBallRollsTheDistanceItsSpeedAndDecelerationGive) {
+  robot::Scenario s;
+  s.robot.lagS = 0;
+  s.field.ballDistanceM = 0.5;
+  s.field.goalDistanceM = 5;
+  robot::World world(s);
+  while (world.time() < 1.5) world.step(255, 255);  // contact after (0.5 - 0.133) / 0.3 s
+  EXPECT_NEAR(world.ballX() - world.pose().x, 0.133, 1e-9);
+  const double stoppedAt = world.ballX();
+  while (world.time() < 3) world.step(0, 0);
+  EXPECT_NEAR(world.ballX() - stoppedAt, 0.09, 1e-6);
+  s.field.ballDistanceM = 1;
+  s.field.ballBearingDeg = 30;
+  EXPECT_NEAR(robot::World(s).ballY(), -0.5, 1e-12);
+}
+
+// A 90 degree camera (focal length 320), 0.1 m up at the front of a body of radius 0.1, 10 frames/s
+// and 50 ms late. A ball of radius 0.05 at (0.6, -0.25): 0.5 ahead of the lens, 0.25 right, 0.05
+// below. The goal 0.9 ahead, 0.8 wide: its feet 0.8 ahead, 0.4 to either side, its tops 0.2 above.
+robot::Scenario cameraScenario(double ballRightM) {
+  robot::Scenario s;
+  s.camera.fieldOfViewDeg = 90;
+  s.camera.frameRateHz = 10;
+  s.field.ballRadiusM = 0.05;
+  s.field.ballDistanceM = std::hypot(0.6, ballRightM);
+  s.field.ballBearingDeg = std::atan2(ballRightM, 0.6) / degrees;
+  s.field.goalDistanceM = 0.9;
+  s.field.goalWidthM = 0.8;
+  return s;
+}
+
+TEST(Producer, ColumnsAndRowsFromTheCamerasPlaceOnTheBody) {
+  const robot::Scenario s = cameraScenario(0.25);
+  Folder folder;
+  robot::Producer producer(s, folder.path);
+  producer.take(robot::World(s));
+  EXPECT_EQ(producer.nextWrite(), 50'000'000);
+  EXPECT_EQ(producer.nextTake(), 100'000'000);
+  std::string why;
+  ASSERT_TRUE(producer.write(49'999'999, why)) << why;
+  EXPECT_FALSE(fs::exists(folder.path + "/b.txt")) << "written before the latency";
+  ASSERT_TRUE(producer.write(50'000'000, why)) << why;
+  EXPECT_EQ(contents(folder.path + "/b.txt"), "(480.0, 272.0)\n");
+  EXPECT_EQ(contents(folder.path + "/t.txt"),
+            "160.0 160.0\n160.0 280.0\n480.0 160.0\n480.0 280.0\n");
+}
+
+// Searching, the producer writes the named side's edge until it has seen the ball, then the edge
+// of the side it last saw it on. The ball: behind, then seen on the other side, then behind.
+TEST(Producer, SearchesTheSideNamedThenWhereTheBallWasLastSeen) {
+  const struct {
+    robot::OutOfView out;
+    double ballRightM;
+    const char *before, *seen, *after;
+  } cases[] = {{robot::OutOfView::searchLeft, 0.25, "(0.0, 240.0)\n", "(480.0, 272.0)\n",
+                "(639.0, 240.0)\n"},
+               {robot::OutOfView::searchRight, -0.25, "(639.0, 240.0)\n", "(160.0, 272.0)\n",
+                "(0.0, 240.0)\n"}};
+  for (const auto& c : cases) {
+    robot::Scenario s = cameraScenario(c.ballRightM);
+    s.camera.outOfView = c.out;
+    robot::Scenario behind = s;
+    behind.field.ballBearingDeg = 180;
+    Folder folder;
+    robot::Producer producer(s, folder.path);
+    std::string why;
+    for (const auto& [scenario, told] :
+         {std::pair{behind, c.before}, std::pair{s, c.seen}, std::pair{behind, c.after}}) {
+      producer.take(robot::World(scenario));
+      ASSERT_TRUE(producer.write(producer.nextWrite(), why)) << why;
+      EXPECT_EQ(contents(folder.path + "/b.txt"), told) << c.seen;
+    }
+  }
+}
+
 // The command line: steer's options after --, a program named there, and what is refused.
 struct CommandLineCase {
   std::vector<std::string> args;
@@ -237,6 +334,21 @@ INSTANTIATE_TEST_SUITE_P(Codes, FirmwareDrives,
                                          DriveCase{3, 50, 63, 127}, DriveCase{4, 50, 127, 63},
                                          DriveCase{5, 100, 255, 255}, DriveCase{5, 11, 28, 28}));
 
+// At one instant the sample sees the files then written: at 10 frames/s and 50 ms late, the sample
+// of 49 ms has no column yet and that of 50 ms the first picture's.
+TEST(Engine, TheSampleOfAnInstantSeesTheFilesWrittenThen) {
+  robot::Scenario s;
+  s.camera.frameRateHz = 10;
+  Folder folder;
+  std::string why;
+  std::unique_ptr<robot::Engine> engine = robot::Engine::load(s, STEER_BOARD_ELF, folder.path, why);
+  ASSERT_NE(engine, nullptr) << why;
+  ASSERT_TRUE(engine->runTo(60'000'000)) << engine->why();
+  const robot::Run run = engine->takeRun();
+  EXPECT_TRUE(std::isnan(run.samples.at(49).u));
+  EXPECT_DOUBLE_EQ(run.samples.at(50).u, 320);
+}
+
 robot::RunPlan aheadPlan(double durationS) {
   robot::RunPlan plan;
   plan.firmware = STEER_BOARD_ELF;
@@ -307,6 +419,39 @@ TEST(Lockstep, RecommendedSettingsHoldTheBallWhereTheDefaultsHunt) {
   EXPECT_GE(robot::measure(holding).shareInBand, 0.8);
 }
 
+// virtual-robot: a sweep's runs, two at a time, each filed under its own number whichever ends
+// first; the ball behind never gets a code 5, its times null. --out makes one run a sweep of one.
+TEST(Program, SweepsFileEachRunUnderItsOwnNumber) {
+  Folder folder;
+  const std::string dir = folder.path;
+  std::ofstream(dir + "/s.toml") << "[field]\nball_bearing_deg = [0, 180, -40]\n"
+                                 << "[run]\nduration_s = 0.3\n";
+  std::ofstream(dir + "/lsan.supp") << contents(ROBOT_LSAN) << contents(BOARD_SIM_LSAN);
+  const std::string program =
+      "LSAN_OPTIONS=suppressions=" + dir + "/lsan.supp " VIRTUAL_ROBOT_PROGRAM " --lockstep ";
+  // NOLINTNEXTLINE(cert-env33-c): the program, run as its users run it
+  const auto run = [&](const std::string& args) { return std::system((program + args).c_str()); };
+  ASSERT_EQ(run("--jobs 2 --out " + dir + "/out " + dir + "/s.toml >" + dir + "/told 2>&1"), 0)
+      << contents(dir + "/told");
+  std::ifstream table(dir + "/out/table.csv");
+  std::string row;
+  std::getline(table, row);
+  for (const char* const n : {"01", "02", "03"}) {
+    const std::string json = contents(dir + "/out/run-" + n + ".json");
+    const std::string bearing = n[1] == '1' ? "0" : n[1] == '2' ? "180" : "-40";
+    EXPECT_NE(json.find("\"label\": \"ball_bearing_deg=" + bearing + "\""), std::string::npos) << n;
+    std::getline(table, row);
+    EXPECT_EQ(row.rfind("\"ball_bearing_deg=" + bearing + "\",10,", 0), 0U) << row;
+    EXPECT_EQ(std::count(row.begin(), row.end(), ','), 15) << row;
+  }
+  const std::string behind = contents(dir + "/out/run-02.json");
+  for (const char* const never : {"first_in_band_s", "first_code_5_s", "scored_s"})
+    EXPECT_NE(behind.find("\"" + std::string(never) + "\": null"), std::string::npos) << never;
+  std::ofstream(dir + "/one.toml") << "[run]\nduration_s = 0.1\n";
+  ASSERT_EQ(run("--out " + dir + "/one " + dir + "/one.toml >/dev/null 2>&1"), 0);
+  EXPECT_TRUE(fs::exists(dir + "/one/run-01.json"));
+}
+
 // The real steer in real time, with the ball ahead and the goal close: it scores, and the Ctrl-C
 // at the end stops the motors.
 TEST(RealTime, RealSteerScoresAndItsCtrlCStopsTheMotors) {
@@ -315,7 +460,8 @@ TEST(RealTime, RealSteerScoresAndItsCtrlCStopsTheMotors) {
   s.field.ballDistanceM = 0.3;
   s.field.goalDistanceM = 0.8;
   s.robot.topSpeedMPerS = 0.8;
-  plan.steerCommand = {STEER_PROGRAM};
+  plan.steerArgs = {"--band", "40"};
+  plan.steerCommand = {STEER_PROGRAM, "--band", "40"};
   robot::Run run;
   std::string why;
   const robot::RealTimeEnd end = robot::runRealTime(plan, run, why);
@@ -324,6 +470,7 @@ TEST(RealTime, RealSteerScoresAndItsCtrlCStopsTheMotors) {
     GTEST_SKIP() << "a busy machine: " << why;
   }
   ASSERT_EQ(end, robot::RealTimeEnd::done) << why;
+  EXPECT_EQ(run.band, 40);
   EXPECT_GT(scoredAt(run), 0);
   ASSERT_FALSE(run.events.empty());
   EXPECT_EQ(run.events.back().code, 0) << "the stop at the end";

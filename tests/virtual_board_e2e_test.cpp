@@ -256,7 +256,11 @@ const Invocation invocations[] = {
     {"UnwritableRaw", {"--raw", "no/such/folder", "touch", "started"}, 2, ""},
     {"UnwritableJson", {"--json", "no/such/folder", "touch", "started"}, 2, ""},
     // Refused as no image where the simulator is built, and for want of it elsewhere.
-    {"FirmwareThatIsNoImage", {"--firmware", "t.txt", "touch", "started"}, 2, ""},
+    {"FirmwareThatIsNoImage",
+     {"--firmware", "t.txt", "touch", "started"},
+     2,
+     VIRTUAL_BOARD_HAS_FIRMWARE ? "cannot run --firmware: "
+                                : "built without the firmware simulator; to use --firmware"},
     {"RawAndJsonBothOnStandardOutput", {"--raw", "-", "--json=-", "touch", "started"}, 2, ""},
     {"CommandNotFound", {"--", "no-such-program-anywhere", "started"}, 127, ""},
 };
