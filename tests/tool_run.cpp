@@ -45,7 +45,7 @@ bool ToolRun::start() {
     return false;
   }
   board::Launch how;
-  how.argv = underEmulator({VIRTUAL_BOARD_PROGRAM});
+  how.argv = underEmulator({program});
   how.argv.insert(how.argv.end(), args_.begin(), args_.end());
   how.privateDev = false;
   how.dir = dir_;

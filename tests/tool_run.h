@@ -21,6 +21,9 @@ class ToolRun {
   // Starts the tool; returns false, with the reason in error(), when it can't.
   bool start();
 
+  // The tool: the build's virtual-board unless set before start().
+  std::string program = VIRTUAL_BOARD_PROGRAM;
+
   // What the tool starts with, as its caller may give it: this signal mask, and these signals
   // ignored; SIGINT, SIGTERM and SIGHUP at their default unless ignored here.
   sigset_t mask{};

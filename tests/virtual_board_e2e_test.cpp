@@ -265,6 +265,23 @@ const Invocation invocations[] = {
     {"CommandNotFound", {"--", "no-such-program-anywhere", "started"}, 127, ""},
 };
 
+#ifdef VIRTUAL_BOARD_PLAIN_PROGRAM
+// The steer package's virtual-board, built without the simulator, refuses --firmware and says
+// what to install for it.
+TEST(PlainVirtualBoard, RefusesFirmwareAndStartsNothing) {
+  ToolRun run({"--firmware", "t.txt", "touch", "started"});
+  run.program = VIRTUAL_BOARD_PLAIN_PROGRAM;
+  ASSERT_TRUE(run.start()) << run.error();
+  EXPECT_EQ(run.finish(), 2);
+  EXPECT_EQ(run.err().rfind("virtual-board: this virtual-board was built without the firmware "
+                            "simulator; to use --firmware, install the steer-sim package",
+                            0),
+            0U)
+      << run.err();
+  EXPECT_FALSE(std::filesystem::exists(run.dir() + "/started"));
+}
+#endif
+
 void PrintTo(const Invocation& c, std::ostream* out) { *out << c.name; }
 
 class CommandLine : public testing::TestWithParam<Invocation> {};
