@@ -89,7 +89,7 @@ const NumberOption numberOptions[] = {
 constexpr int numberOptionCount = sizeof numberOptions / sizeof numberOptions[0];
 
 // With --approach, the band and powers that the approach steers best with, unless given.
-const Settings approachDefaults = [] {
+constexpr Settings approachDefaults = [] {
   Settings s;
   s.band = 40;
   s.pwr = 30;
