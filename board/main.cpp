@@ -11,13 +11,13 @@
 #include <string>
 #include <system_error>
 
-#include "board_report.h"
+#include "board/board_report.h"
 #ifdef VIRTUAL_BOARD_FIRMWARE
-#include "firmware_board.h"
+#include "board/firmware_board.h"
 #endif
-#include "options.h"
-#include "runner.h"
-#include "watch.h"
+#include "board/options.h"
+#include "board/runner.h"
+#include "board/watch.h"
 
 namespace {
 

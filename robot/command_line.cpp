@@ -1,4 +1,4 @@
-#include "command_line.h"
+#include "robot/command_line.h"
 
 #include <cstdlib>
 

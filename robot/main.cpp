@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "command_line.h"
-#include "lockstep.h"
-#include "runs.h"
-#include "scenario.h"
+#include "robot/command_line.h"
+#include "robot/lockstep.h"
+#include "robot/runs.h"
+#include "robot/scenario.h"
 
 namespace {
 

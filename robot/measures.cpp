@@ -1,4 +1,4 @@
-#include "measures.h"
+#include "robot/measures.h"
 
 #include <cmath>
 #include <cstdlib>

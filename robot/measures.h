@@ -1,7 +1,7 @@
 // The measures of a run, from its samples and line events (each defined in docs/simulation.md).
 #pragma once
 
-#include "trace.h"
+#include "robot/trace.h"
 
 namespace robot {
 

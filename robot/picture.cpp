@@ -1,4 +1,4 @@
-#include "picture.h"
+#include "robot/picture.h"
 
 #include <cairo.h>
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "trace.h"
+#include "robot/trace.h"
 
 namespace robot {
 

@@ -1,4 +1,4 @@
-#include "realtime.h"
+#include "robot/realtime.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "engine.h"
-#include "runner.h"
-#include "watch.h"
+#include "board/runner.h"
+#include "board/watch.h"
+#include "robot/engine.h"
 
 namespace robot {
 namespace {

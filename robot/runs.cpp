@@ -1,4 +1,4 @@
-#include "runs.h"
+#include "robot/runs.h"
 
 #include <algorithm>
 #include <atomic>
@@ -10,10 +10,10 @@
 #include <mutex>
 #include <thread>
 
-#include "measures.h"
-#include "picture.h"
-#include "realtime.h"
-#include "report.h"
+#include "robot/measures.h"
+#include "robot/picture.h"
+#include "robot/realtime.h"
+#include "robot/report.h"
 
 namespace robot {
 namespace {

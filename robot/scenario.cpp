@@ -1,4 +1,4 @@
-#include "scenario.h"
+#include "robot/scenario.h"
 
 #include <algorithm>
 #include <array>
@@ -10,7 +10,7 @@
 #include <system_error>
 #include <utility>
 
-#include "scenario_keys.h"
+#include "robot/scenario_keys.h"
 
 namespace robot {
 namespace {
@@ -72,13 +72,16 @@ std::string unitValue(std::string_view key, const toml::node& node) {
   const auto* real = node.as_floating_point();
   if (whole == nullptr && real == nullptr) return shortValue(node);
   const double value = whole != nullptr ? static_cast<double>(whole->get()) : real->get();
-  const std::array<std::pair<std::string_view, const char*>, 6> units{{
+  if (key.ends_with("_share"))
+    return std::string(key.substr(0, key.size() - 6)) + number(value * 100, "%");
+  const std::array<std::pair<std::string_view, const char*>, 7> units{{
       {"_m_per_s2", "m/s2"},
       {"_m_per_s", "m/s"},
       {"_hz", "Hz"},
       {"_deg", "deg"},
       {"_m", "m"},
       {"_duty", " duty"},
+      {"_px", "px"},
   }};
   if (key.ends_with("_s")) return value < 1 ? number(value * 1000, "ms") : number(value, "s");
   for (const auto& [suffix, unit] : units)

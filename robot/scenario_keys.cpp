@@ -1,4 +1,4 @@
-#include "scenario_keys.h"
+#include "robot/scenario_keys.h"
 
 #include <toml++/toml.h>
 
@@ -13,7 +13,7 @@
 #include <string_view>
 #include <utility>
 
-#include "scenario_json.h"
+#include "robot/scenario_json.h"
 
 namespace robot {
 namespace {
@@ -120,6 +120,11 @@ constexpr std::array kSettings{
             [](const Scenario& s) -> std::string {
               return outOfViewNames[static_cast<int>(s.camera.outOfView)];
             }},
+    Setting{"camera", "noise_sd_px", atLeast(0), at<&Scenario::camera, &CameraSettings::noiseSdPx>},
+    Setting{"camera", "missed_share", within(0, 1),
+            at<&Scenario::camera, &CameraSettings::missedShare>},
+    Setting{"camera", "false_ball_share", within(0, 1),
+            at<&Scenario::camera, &CameraSettings::falseBallShare>},
     Setting{"field", "ball_distance_m", above(0),
             at<&Scenario::field, &FieldSettings::ballDistanceM>},
     Setting{"field", "ball_bearing_deg", within(-180, 180),
@@ -135,6 +140,7 @@ constexpr std::array kSettings{
             at<&Scenario::field, &FieldSettings::goalPostHeightM>},
     Setting{"run", "duration_s", above(0), at<&Scenario::run, &RunSettings::durationS>},
     Setting{"run", "step_s", {0, 0.001, false}, at<&Scenario::run, &RunSettings::stepS>},
+    Setting{"run", "seed", within(0, 999999), nullptr, at<&Scenario::run, &RunSettings::seed>},
     Setting{"run",
             "firmware",
             {},

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "scenario.h"
+#include "robot/scenario.h"
 
 namespace robot {
 

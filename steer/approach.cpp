@@ -1,4 +1,4 @@
-#include "approach.h"
+#include "steer/approach.h"
 
 #include <algorithm>
 

@@ -3,7 +3,7 @@
 // and pushes it goalward. A pure function of its settings, the positions and a small memory.
 #pragma once
 
-#include "decide.h"
+#include "steer/decide.h"
 
 namespace steer {
 

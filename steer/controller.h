@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "approach.h"
-#include "decide.h"
-#include "file_report.h"
+#include "steer/approach.h"
+#include "steer/decide.h"
+#include "steer/file_report.h"
 
 namespace steer {
 

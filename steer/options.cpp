@@ -1,4 +1,4 @@
-#include "options.h"
+#include "steer/options.h"
 
 #include <sys/stat.h>
 
@@ -7,10 +7,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
+#include <string_view>
+
+#include "cli/value_option.h"
 
 namespace steer {
 
 namespace {
+
+using Args = std::span<const char* const>;
 
 constexpr const char* usage =
     "Usage: steer [--device PATH] [--stale-after MS] [--band PX] [--turn-power N]\n"
@@ -103,26 +109,20 @@ bool usableDevice(const char* path) {
   return path[0] != '\0' && (stat(path, &st) != 0 || S_ISCHR(st.st_mode));
 }
 
-// Takes "--name VALUE" or "--name=VALUE" at argv[i]; returns whether arg is that option, with
-// `value` null when the value is missing.
-bool option(const char* name, int argc, const char* const argv[], int& i, const char*& value) {
-  const char* arg = argv[i];
-  const size_t length = std::strlen(name);
-  if (std::strncmp(arg, name, length) != 0) return false;
-  if (arg[length] == '=') {
-    value = arg + length + 1;
-    return true;
-  }
-  if (arg[length] != '\0') return false;
-  value = i + 1 < argc ? argv[++i] : nullptr;
+// Takes "--name VALUE" or "--name=VALUE" at args[i]; returns whether arg is that option, with
+// `value` null when the value is missing. The value points into args.
+bool option(const char* name, Args args, size_t& i, const char*& value) {
+  std::string_view text;
+  bool missing = false;
+  if (!cli::valueOption(name, args, i, text, missing)) return false;
+  value = missing ? nullptr : text.data();  // the rest of a C string
   return true;
 }
 
 // Takes the option at argv[i], and its value; returns whether it is taken.
 // Notes in `given` each number option taken.
-bool takeOption(int argc, const char* const argv[], int& i, Options& o,
-                bool (&given)[numberOptionCount]) {
-  const char* arg = argv[i];
+bool takeOption(Args args, size_t& i, Options& o, bool (&given)[numberOptionCount]) {
+  const char* arg = args[i];
   const char* value = nullptr;
   Settings& s = o.settings;
   if (std::strcmp(arg, "--approach") == 0) {
@@ -131,17 +131,17 @@ bool takeOption(int argc, const char* const argv[], int& i, Options& o,
   }
   for (int k = 0; k < numberOptionCount; ++k) {
     const NumberOption& n = numberOptions[k];
-    if (!option(n.name, argc, argv, i, value)) continue;
+    if (!option(n.name, args, i, value)) continue;
     given[k] = true;
     if (value == nullptr) return refuse(o, "option needs a number:", arg);
     return readWhole(value, n.lo, n.hi, s.*n.value) || refuse(o, n.refusal, value);
   }
-  if (option("--stale-after", argc, argv, i, value)) {
+  if (option("--stale-after", args, i, value)) {
     if (value == nullptr) return refuse(o, "option needs a number of milliseconds:", arg);
     return readWhole(value, 1, INT_MAX, s.staleAfter) ||
            refuse(o, "--stale-after takes a whole number of milliseconds, 1 or more, not", value);
   }
-  if (option("--device", argc, argv, i, value)) {
+  if (option("--device", args, i, value)) {
     if (value == nullptr) return refuse(o, "option needs a device path:", arg);
     if (!usableDevice(value)) {
       return refuse(o, "--device takes a character device (or one yet to appear), not", value);
@@ -157,8 +157,9 @@ bool takeOption(int argc, const char* const argv[], int& i, Options& o,
 Options readOptions(int argc, const char* const argv[]) {
   Options o;
   bool given[numberOptionCount] = {};
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
+  const Args args(argv, static_cast<size_t>(argc));
+  for (size_t i = 1; i < args.size(); ++i) {
+    const char* arg = args[i];
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
       o.asked = Options::Asked::help;
       return o;
@@ -167,7 +168,7 @@ Options readOptions(int argc, const char* const argv[]) {
       o.asked = Options::Asked::version;
       return o;
     }
-    if (!takeOption(argc, argv, i, o, given)) return o;
+    if (!takeOption(args, i, o, given)) return o;
   }
   if (!o.settings.approach) return o;
   for (int k = 0; k < numberOptionCount; ++k) {

@@ -1,13 +1,13 @@
 // How --approach picks a command: the ball held off centre, away from the goal's side, by the
 // goal's offset from it as last seen together.
-#include "approach.h"
+#include "steer/approach.h"
 
 #include <gtest/gtest.h>
 
 #include <limits>
 #include <ostream>
 
-#include "options.h"
+#include "steer/options.h"
 
 namespace {
 constexpr float notANumber = std::numeric_limits<float>::quiet_NaN();

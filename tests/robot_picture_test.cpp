@@ -7,7 +7,7 @@
 #include <iterator>
 #include <string>
 
-#include "picture.h"
+#include "robot/picture.h"
 
 namespace {
 
