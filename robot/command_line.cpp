@@ -1,6 +1,8 @@
 #include "robot/command_line.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <thread>
 
 namespace robot {
 namespace {
@@ -51,8 +53,13 @@ bool valued(const std::vector<std::string>& args, size_t& i, Options& o, std::st
 }
 }  // namespace
 
+int defaultJobs() {
+  return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 64);
+}
+
 bool parseOptions(const std::vector<std::string>& args, Options& o, std::string& why) {
   std::string jobs;
+  o.jobs = defaultJobs();
   size_t i = 0;
   for (; i < args.size() && args[i] != "--"; ++i) {
     const std::string& arg = args[i];

@@ -20,13 +20,16 @@ struct Options {
   std::string picture;
   std::string json;
   std::string out;  // a sweep's folder; empty: none asked for
-  int jobs = 2;
+  int jobs = 1;     // after parsing: --jobs, else defaultJobs()
   std::string scenario;
   std::string program;                 // empty: the build's steer
   std::vector<std::string> steerArgs;  // after the scenario's own
   bool help = false;
   bool version = false;
 };
+
+// The machine's cores (1 where it does not tell), at most 64: a sweep's lockstep runs at a time.
+int defaultJobs();
 
 // Reads the arguments after the program's name; false, with one line in `why`, when they must
 // be refused. After "--", a first word that is no option names the program (real time only).

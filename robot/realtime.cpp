@@ -159,6 +159,7 @@ RealTimeEnd runRealTime(const RunPlan& plan, Run& run, std::string& why) {
   steer::Settings settings;
   (void)steerSettings(plan.steerArgs, settings, false);  // steer itself tells why it refuses
   run.band = settings.band;
+  run.realTime = true;
   if (WIFEXITED(status) && WEXITSTATUS(status) == refusedByProgram) {
     why = plan.steerCommand[0] + " refused its options (see above)";
     return RealTimeEnd::refused;

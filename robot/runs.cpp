@@ -14,6 +14,7 @@
 #include "robot/picture.h"
 #include "robot/realtime.h"
 #include "robot/report.h"
+#include "robot/sweep_chart.h"
 
 namespace robot {
 namespace {
@@ -154,6 +155,10 @@ int runSweep(const Options& o, const std::vector<RunPlan>& plans, const std::str
   }
   std::string why;
   if (!writeSweepTables(rows, dir, why)) {
+    say(why);
+    status = runFailed;
+  }
+  if (!drawSweepChart(rows, o.lockstep, dir + "/chart.png", why)) {
     say(why);
     status = runFailed;
   }

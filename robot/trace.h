@@ -41,7 +41,8 @@ struct Measures {
 
 struct Run {
   Scenario scenario;
-  int band = 10;  // steer's band half-width, in columns, that this run used
+  int band = 10;          // steer's band half-width, in columns, that this run used
+  bool realTime = false;  // the real steer on the wall clock; false: lockstep
   std::vector<Sample> samples;
   std::vector<LineEvent> events;
   Measures measures;

@@ -139,6 +139,7 @@ struct CommandLineCase {
   std::string program;                 // when taken
   std::vector<std::string> steerArgs;  // when taken
   std::string refusal;                 // part of the reason; empty when taken
+  int jobs = robot::defaultJobs();     // when taken
 };
 
 void PrintTo(const CommandLineCase& c, std::ostream* os) {
@@ -160,23 +161,27 @@ TEST_P(CommandLine, TakesOrRefuses) {
   EXPECT_EQ(o.scenario, "s.toml");
   EXPECT_EQ(o.program, c.program);
   EXPECT_EQ(o.steerArgs, c.steerArgs);
+  EXPECT_EQ(o.jobs, c.jobs);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CommandLine,
-    testing::Values(
-        CommandLineCase{
-            {"--lockstep", "--jobs=3", "s.toml", "--", "--band", "40"}, "", {"--band", "40"}, ""},
-        CommandLineCase{{"s.toml", "--", "./steer", "--turn-power", "25"},
-                        "./steer",
-                        {"--turn-power", "25"},
-                        ""},
-        CommandLineCase{{"--keep", "run", "s.toml"}, "", {}, ""},
-        CommandLineCase{{"--jobs", "0", "s.toml"}, "", {}, "--jobs takes a whole number"},
-        CommandLineCase{{"s.toml", "--keep"}, "", {}, "--keep needs a value"},
-        CommandLineCase{{"s.toml", "t.toml"}, "", {}, "one scenario file at a time"},
-        CommandLineCase{{"--band", "40", "s.toml"}, "", {}, "unknown option '--band'"},
-        CommandLineCase{{"--", "--band", "40"}, "", {}, "no scenario file"}));
+    testing::Values(CommandLineCase{{"--lockstep", "--jobs=3", "s.toml", "--", "--band", "40"},
+                                    "",
+                                    {"--band", "40"},
+                                    "",
+                                    3},
+                    CommandLineCase{{"s.toml", "--", "./steer", "--turn-power", "25"},
+                                    "./steer",
+                                    {"--turn-power", "25"},
+                                    ""},
+                    CommandLineCase{{"--keep", "run", "s.toml"}, "", {}, ""},
+                    CommandLineCase{
+                        {"--jobs", "0", "s.toml"}, "", {}, "--jobs takes a whole number"},
+                    CommandLineCase{{"s.toml", "--keep"}, "", {}, "--keep needs a value"},
+                    CommandLineCase{{"s.toml", "t.toml"}, "", {}, "one scenario file at a time"},
+                    CommandLineCase{{"--band", "40", "s.toml"}, "", {}, "unknown option '--band'"},
+                    CommandLineCase{{"--", "--band", "40"}, "", {}, "no scenario file"}));
 
 // Each code's frame, sent as steer sends it, gives the wheel speeds the firmware's duties and the
 // top speed make, and turns the robot at the rate they and the wheel base give.

@@ -3,6 +3,7 @@
 #include <avr_ioport.h>
 #include <avr_uart.h>
 #include <sim_avr.h>
+#include <sim_cycle_timers.h>
 #include <sim_elf.h>
 
 #include <algorithm>
@@ -157,6 +158,9 @@ Board::Board(avr_t* avr, MotorPins left, MotorPins right) : avr_(avr), left_(lef
   (void)avr_ioctl(avr_, AVR_IOCTL_UART_GET_FLAGS('0'), &flags);
   flags &= ~static_cast<std::uint32_t>(AVR_UART_FLAG_STDIO | AVR_UART_FLAG_POLL_SLEEP);
   (void)avr_ioctl(avr_, AVR_IOCTL_UART_SET_FLAGS('0'), &flags);
+  // simavr's own sleep waits until the wall clock has caught up with the simulated time; the
+  // callers pace the simulation themselves, so a sleeping core skips to its next event at once.
+  avr_->sleep = [](avr_t* /*avr*/, avr_cycle_count_t /*howLong*/) {};
   uart_ = uartZero(avr_);
   uartInput_ = avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_INPUT);
   avr_irq_register_notify(avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUT_XON), onXon,
@@ -205,11 +209,50 @@ void Board::feedUart() {
   unsent_.pop_front();
 }
 
-bool Board::step() {
+std::uint64_t Board::onBound(avr_t* /*avr*/, std::uint64_t /*when*/, void* board) {
+  static_cast<Board*>(board)->bound_ = noBound;
+  return 0;
+}
+
+// A sleeping core jumps to one cycle past its next timer's, also in the step that runs its SLEEP:
+// a timer one cycle before `cycle` keeps it from jumping past the moment the caller or the line
+// needs. It must not fall due before the jump, that is within the step's SLEEP (one cycle).
+void Board::sleepNoLaterThan(std::uint64_t cycle, bool awake) {
+  const std::uint64_t when = std::max(cycle > 0 ? cycle - 1 : 0, cycles_ + (awake ? 2 : 1));
+  if (when == bound_) return;
+  avr_cycle_timer_cancel(avr_, onBound, this);
+  avr_cycle_timer_register(avr_, when - cycles_, onBound, this);
+  bound_ = when;
+}
+
+// Whether a timer other than the bound is due now.
+bool Board::timerDue() const {
+  for (const avr_cycle_timer_slot_t* t = avr_->cycle_timers.timer; t != nullptr; t = t->next) {
+    if (t->timer == onBound && t->param == this) continue;
+    return t->when <= avr_->cycle;
+  }
+  return false;
+}
+
+bool Board::step(std::uint64_t end) {
   feedUart();
+  const std::uint64_t next = onWire_ || !unsent_.empty() ? std::min(end, lineFreeCycle_) : end;
+  const bool awake = avr_->state != cpu_Sleeping;
+  if (!awake && next == cycles_ + 1 && !timerDue()) {
+    // Too near for a timer to end the jump; a sleeping core does nothing in that cycle.
+    ++avr_->cycle;
+    ++lastCoreCycle_;
+    ++cycles_;
+    return true;
+  }
+  sleepNoLaterThan(next, awake);
   const int state = avr_run(avr_);
   const std::uint64_t core = avr_->cycle;
-  cycles_ += core >= lastCoreCycle_ ? core - lastCoreCycle_ : core;
+  const bool reset = core < lastCoreCycle_;  // which clears the timers
+  if (reset) bound_ = noBound;
+  const std::uint64_t ran = reset ? core : core - lastCoreCycle_;
+  cycles_ += ran;
+  if (awake) awakeCycles_ += avr_->state == cpu_Sleeping ? 1 : ran;  // SLEEP, then the jump
   lastCoreCycle_ = core;
   return state != cpu_Done && state != cpu_Crashed;
 }
@@ -217,7 +260,7 @@ bool Board::step() {
 bool Board::runUntil(SimTime time) {
   const std::uint64_t end = toCycles(time);
   while (cycles_ < end) {
-    if (!step()) return false;
+    if (!step(end)) return false;
   }
   return true;
 }
@@ -226,13 +269,15 @@ bool Board::runUntilMotorsChange(SimTime deadline) {
   const std::uint64_t end = toCycles(deadline);
   const Motors before = motors();
   while (cycles_ < end) {
-    if (!step()) return false;
+    if (!step(end)) return false;
     if (!(motors() == before)) return true;
   }
   return false;
 }
 
 SimTime Board::now() const { return fromCycles(cycles_); }
+
+SimTime Board::awake() const { return fromCycles(awakeCycles_); }
 
 SimTime Board::lastByteEnd() const { return fromCycles(lineFreeCycle_); }
 

@@ -1,6 +1,7 @@
 // Runs a board's firmware image, as built for an Arduino Uno or Nano (ATmega328P, 16 MHz), in
 // simavr and in simulated time only: bytes go into its serial input (UART0) at the line's rate,
-// and the motors' inputs on the H-bridge are read back from its registers.
+// and the motors' inputs on the H-bridge are read back from its registers. A sleeping processor
+// costs no time: the simulation skips to its next event.
 #pragma once
 
 #include <chrono>
@@ -76,11 +77,16 @@ class Board {
   bool runUntilMotorsChange(SimTime deadline);
 
   SimTime now() const;
+  // How much of the time so far the processor ran rather than slept.
+  SimTime awake() const;
   Motors motors() const;
 
  private:
   Board(avr_t* avr, MotorPins left, MotorPins right);
-  bool step();
+  bool step(std::uint64_t end);
+  void sleepNoLaterThan(std::uint64_t cycle, bool awake);
+  bool timerDue() const;
+  static std::uint64_t onBound(avr_t* avr, std::uint64_t when, void* board);
   void feedUart();
   MotorState motor(const MotorPins& pins) const;
   static void onXon(avr_irq_t* irq, std::uint32_t value, void* board);
@@ -99,6 +105,9 @@ class Board {
   std::deque<Unsent> unsent_;
   std::uint64_t cycles_ = 0;  // run so far; the core's own count starts again at a reset
   std::uint64_t lastCoreCycle_ = 0;
+  std::uint64_t awakeCycles_ = 0;
+  static constexpr std::uint64_t noBound = ~std::uint64_t{0};
+  std::uint64_t bound_ = noBound;    // when the timer that ends a sleeping core's jump falls due
   std::uint64_t lineFreeCycle_ = 0;  // the line is busy until then
   bool onWire_ = false;              // a byte is on the line, to reach the firmware then
   std::uint8_t onWireByte_ = 0;

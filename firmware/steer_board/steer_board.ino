@@ -8,7 +8,10 @@
 //  - no whole frame for 100 ms: both off, until the next whole frame;
 //  - bytes that make no whole frame change nothing and keep nothing running;
 //  - the AVR's own watchdog (250 ms) resets a hung board.
+// Between events it sleeps in the AVR's idle mode: a byte's arrival and the core's timer (millis(),
+// every 1.024 ms) wake it.
 
+#include <avr/sleep.h>
 #include <avr/wdt.h>
 
 #include "frame_decoder.h"
@@ -46,10 +49,15 @@ const MotorPins leftPins = {5, 7, 8};
 const MotorPins rightPins = {6, 9, 10};
 
 const unsigned long silenceLimitUs = 100000;  // 100 ms
+// The core's timer wakes the board at least this often; closer than this to the time-out the loop
+// polls instead of sleeping, so that the motors stop as soon as it has passed.
+const unsigned long wakeEveryUs = 2048;  // two of Timer0's overflows, with room to spare
 const unsigned long baud = 9600;
 
 board::FrameDecoder decoder;
-bool driving = false;           // whether the last whole frame still holds
+bool driving = false;    // whether the last whole frame still holds
+uint8_t drivenCode = 0;  // and that frame's code and power
+uint8_t drivenPower = 0;
 unsigned long lastFrameUs = 0;  // micros() wraps after 71 minutes; the difference does not
 
 // 0 to 100 maps onto the PWM duty 0 to 255, above 100 is full; then the motor's share of it.
@@ -83,10 +91,15 @@ void motorsOff() {
 
 void onLineEvent(const board::Event& event) {
   if (event.kind == board::EventKind::frame) {
-    const CodeDrive& row = codeTable[event.code() - 1];
-    driveMotor(leftPins, row.left, event.power());
-    driveMotor(rightPins, row.right, event.power());
-    driving = true;
+    // steer repeats its frame while nothing changes: the motors already run as it says.
+    if (!driving || event.code() != drivenCode || event.power() != drivenPower) {
+      const CodeDrive& row = codeTable[event.code() - 1];
+      driveMotor(leftPins, row.left, event.power());
+      driveMotor(rightPins, row.right, event.power());
+      driving = true;
+      drivenCode = event.code();
+      drivenPower = event.power();
+    }
     lastFrameUs = micros();
   } else if (event.kind == board::EventKind::stop) {
     motorsOff();
@@ -102,20 +115,52 @@ void setupMotorPins(const MotorPins& pins) {
   pinMode(pins.backward, OUTPUT);
 }
 
+bool enableOnTimer(uint8_t timerA, uint8_t timerB) {
+  const uint8_t left = digitalPinToTimer(leftPins.enable);
+  const uint8_t right = digitalPinToTimer(rightPins.enable);
+  return left == timerA || left == timerB || right == timerA || right == timerB;
+}
+
+// The core starts Timers 1 and 2 for PWM on pins 9 and 10, and 3 and 11. Unless a motor's enable
+// pin is one of those they are stopped: they would cost current, and the simulator time.
+void stopUnusedTimers() {
+  if (!enableOnTimer(TIMER1A, TIMER1B)) TCCR1B = 0;
+  if (!enableOnTimer(TIMER2A, TIMER2B)) TCCR2B = 0;
+}
+
 void setup() {
   // First of all: after a watchdog reset the watchdog runs on at its shortest time (16 ms).
   wdt_enable(WDTO_250MS);
+  stopUnusedTimers();
   setupMotorPins(leftPins);
   setupMotorPins(rightPins);
   Serial.begin(baud);
 }
 
+// Sleeps until an interrupt, unless a byte is waiting. Interrupts are off from the check to the
+// sleep (SEI lets one more instruction run before any interrupt), so that a byte that comes
+// meanwhile wakes the board rather than waiting for the next timer tick.
+void sleepUntilWoken() {
+  set_sleep_mode(SLEEP_MODE_IDLE);
+  cli();
+  if (Serial.available() == 0) {
+    sleep_enable();
+    sei();
+    sleep_cpu();
+    sleep_disable();
+  }
+  sei();
+}
+
+// The bytes are read right after the sleep, so that a byte that wakes the board acts at once.
 void loop() {
   wdt_reset();
-  while (Serial.available() > 0) {
-    decoder.feed(static_cast<uint8_t>(Serial.read()), onLineEvent);
+  bool nearTimeOut = false;  // then the loop polls rather than sleeps
+  if (driving) {
+    const unsigned long silentUs = micros() - lastFrameUs;
+    if (silentUs >= silenceLimitUs) motorsOff();
+    nearTimeOut = silentUs >= silenceLimitUs - wakeEveryUs;
   }
-  if (driving && micros() - lastFrameUs >= silenceLimitUs) motorsOff();
 #ifdef STEER_BOARD_TEST_HANG
   // A test build: once a frame has set the motors going, the loop hangs for the watchdog.
   static volatile bool hung = false;
@@ -123,4 +168,8 @@ void loop() {
   while (hung) {
   }
 #endif
+  if (!nearTimeOut) sleepUntilWoken();
+  while (Serial.available() > 0) {
+    decoder.feed(static_cast<uint8_t>(Serial.read()), onLineEvent);
+  }
 }
