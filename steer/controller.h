@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "steer/approach.h"
 #include "steer/decide.h"
 #include "steer/file_report.h"
 
@@ -71,6 +72,7 @@ class Controller {
   Settings settings;
   Positions positions;
   int goal = 0;  // the goal's column, as last computed while the object was centred
+  ApproachMemory approachMemory;  // what --approach keeps between passes
   FileReport goalFile{"t.txt", "eight numbers"};
   FileReport objectFile{"b.txt", "\"(x, y\""};
   bool stopMissed = false;      // a stop sequence of the end did not reach the board

@@ -13,6 +13,10 @@ struct Settings {
   int band = 10;         // the centre band's half-width round the centre column
   int drivePower = 100;  // the aligned command's power
   int staleAfter = 0;    // ms without a change to either file before the board is stopped; 0: never
+  bool approach = false;  // steer for a point beside the ball so as to push it into the goal
+  int aimGain = 100;      // percent of the goal's offset from the ball to hold the ball off centre
+  int aimLimit = 260;     // columns: the most the ball is held off centre
+  int nearRow = 300;      // a ball at this row or lower in the picture is near
 };
 
 // The positions as last read: goal point k is (m[2k], m[2k+1]) from "t.txt", the object (b[0],

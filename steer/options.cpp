@@ -34,6 +34,15 @@ constexpr const char* help =
     "  --turn-power N    power of the turns and arcs, 0 to 127 (default 50)\n"
     "  --drive-power N   power of straight ahead, once lined up, 0 to 127 (default 100);\n"
     "                    the board runs its motors at N% of full power, at full above 100\n"
+    "  --approach [--aim-gain PCT] [--aim-limit PX] [--near-row ROW]\n"
+    "                    bring the ball into the goal: steer for a point beside the ball, away\n"
+    "                    from the goal's side, and push it once ball and goal line up; the band\n"
+    "                    and powers then default to 40, 30 and 100\n"
+    "  --aim-gain PCT    with --approach: hold the ball off centre by PCT percent of the goal's\n"
+    "                    offset from it, in columns, 0 to 1000 (default 100)\n"
+    "  --aim-limit PX    with --approach: but by at most PX columns, 0 to 320 (default 260)\n"
+    "  --near-row ROW    with --approach: a ball at this row or lower in the picture is near,\n"
+    "                    and turned toward in arcs rather than spins (default 300)\n"
     "  -h, --help        show this help and exit\n"
     "  --version         show the version and exit\n"
     "\n"
@@ -76,7 +85,23 @@ const NumberOption numberOptions[] = {
      "--turn-power takes a whole number from 0 to 127, not"},
     {"--drive-power", &Settings::drivePower, 0, 127,
      "--drive-power takes a whole number from 0 to 127, not"},
+    {"--aim-gain", &Settings::aimGain, 0, 1000,
+     "--aim-gain takes a whole number of percent from 0 to 1000, not"},
+    {"--aim-limit", &Settings::aimLimit, 0, 320,
+     "--aim-limit takes a whole number of columns from 0 to 320, not"},
+    {"--near-row", &Settings::nearRow, 0, 100000,
+     "--near-row takes a whole number of rows from 0 to 100000, not"},
 };
+constexpr int numberOptionCount = sizeof numberOptions / sizeof numberOptions[0];
+
+// With --approach, the band and powers that the approach steers best with, unless given.
+constexpr Settings approachDefaults = [] {
+  Settings s;
+  s.band = 40;
+  s.pwr = 30;
+  s.drivePower = 100;
+  return s;
+}();
 
 // A device path that exists must be a character device; one that does not may appear later.
 bool usableDevice(const char* path) {
@@ -95,12 +120,19 @@ bool option(const char* name, Args args, size_t& i, const char*& value) {
 }
 
 // Takes the option at argv[i], and its value; returns whether it is taken.
-bool takeOption(Args args, size_t& i, Options& o) {
+// Notes in `given` each number option taken.
+bool takeOption(Args args, size_t& i, Options& o, bool (&given)[numberOptionCount]) {
   const char* arg = args[i];
   const char* value = nullptr;
   Settings& s = o.settings;
-  for (const NumberOption& n : numberOptions) {
+  if (std::strcmp(arg, "--approach") == 0) {
+    s.approach = true;
+    return true;
+  }
+  for (int k = 0; k < numberOptionCount; ++k) {
+    const NumberOption& n = numberOptions[k];
     if (!option(n.name, args, i, value)) continue;
+    given[k] = true;
     if (value == nullptr) return refuse(o, "option needs a number:", arg);
     return readWhole(value, n.lo, n.hi, s.*n.value) || refuse(o, n.refusal, value);
   }
@@ -124,6 +156,7 @@ bool takeOption(Args args, size_t& i, Options& o) {
 
 Options readOptions(int argc, const char* const argv[]) {
   Options o;
+  bool given[numberOptionCount] = {};
   const Args args(argv, static_cast<size_t>(argc));
   for (size_t i = 1; i < args.size(); ++i) {
     const char* arg = args[i];
@@ -135,7 +168,11 @@ Options readOptions(int argc, const char* const argv[]) {
       o.asked = Options::Asked::version;
       return o;
     }
-    if (!takeOption(args, i, o)) return o;
+    if (!takeOption(args, i, o, given)) return o;
+  }
+  if (!o.settings.approach) return o;
+  for (int k = 0; k < numberOptionCount; ++k) {
+    if (!given[k]) o.settings.*numberOptions[k].value = approachDefaults.*numberOptions[k].value;
   }
   return o;
 }
