@@ -1,14 +1,17 @@
 // virtual-robot: runs steer with a simulated board, robot, camera and position producer.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "command_line.h"
+#include "picture.h"
 #include "lockstep.h"
 #include "runs.h"
 #include "scenario.h"
@@ -26,10 +29,12 @@ constexpr const char* help =
     "  --firmware FILE.elf the board's image (default: the scenario's, else the build's)\n"
     "  --keep DIR          steer's working folder, kept (default: a temporary one)\n"
     "  --trace FILE.csv    write the run's trace, a row per millisecond\n"
-    "  --picture FILE.png  draw the run: the field from above, and the ball's column over time\n"
+    "  --picture FILE.png  draw the run (.png, .svg or .pdf, as the name ends): the field\n"
+    "                      from above, and the ball's column over time\n"
     "  --json FILE         write the summary as JSON\n"
-    "  --out DIR           write each run's DIR/run-NN.{csv,png,json} and the tables\n"
-    "                      DIR/table.md and DIR/table.csv (a sweep's default: NAME-runs)\n"
+    "  --out DIR           write each run's DIR/run-NN.{csv,png,json}, the tables\n"
+    "                      DIR/table.{md,csv} and DIR/summary.{md,csv} (a sweep's default:\n"
+    "                      NAME-runs)\n"
     "  --jobs N            lockstep runs of a sweep at a time (default 2)\n"
     "  --help, -h          show this help and exit\n"
     "  --version           show the version and exit\n"
@@ -37,7 +42,8 @@ constexpr const char* help =
     "After --: steer's options, added to the scenario's. A first word that is no option names\n"
     "the program that runs in real time (default: the build's steer, also for a \"steer\" that\n"
     "is not on PATH); --lockstep always runs steer's own code, so it takes only \"steer\" there.\n"
-    "A scenario that lists several values for some settings is a sweep: every combination runs.\n"
+    "A scenario that lists several values for some settings is a sweep: every combination runs,\n"
+    "told a line each, then a summary per settings line over the places of the ball.\n"
     "Exit status: 0 when every run was done, 1 when a run failed (steer could not run, the\n"
     "simulation fell behind the wall clock), 2 for refused options or a bad scenario file.\n";
 
@@ -47,9 +53,11 @@ int refuse(const std::string& why) {
 }
 
 // The program to run in real time: the one named, on PATH for a name without a slash, except
-// that "steer" found nowhere there is the build's.
+// that "steer" found nowhere there is the build's. A path is taken from virtual-robot's working
+// folder, not steer's.
 std::string programToRun(const std::string& named) {
   if (named.empty()) return STEER_PROGRAM;
+  if (named.find('/') != std::string::npos) return std::filesystem::absolute(named).string();
   if (named != "steer") return named;
   // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts
   const char* path = std::getenv("PATH");
@@ -58,6 +66,54 @@ std::string programToRun(const std::string& named) {
     if (!folder.empty() && access((folder + "/steer").c_str(), X_OK) == 0) return named;
   }
   return STEER_PROGRAM;
+}
+
+// Whether a file can be made at `path`: its folder is there and writable, and it is no folder.
+bool canWrite(const std::string& option, const std::string& path, std::string& why) {
+  std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  if (folder.empty()) folder = ".";
+  std::error_code error;
+  std::string fault;
+  if (std::filesystem::is_directory(path, error)) {
+    fault = "it is a folder";
+  } else if (!std::filesystem::is_directory(folder, error)) {
+    fault = "there is no folder " + folder.string();
+  } else if (access(folder.c_str(), W_OK) != 0) {
+    fault = "cannot write in " + folder.string() + " (" +
+            std::generic_category().message(errno) + ")";
+  }
+  if (fault.empty()) return true;
+  why = option + " " + path + ": " + fault;
+  return false;
+}
+
+// Every file and folder the runs will write, checked before they run.
+bool outputsWritable(const robot::Options& o, const std::string& sweepDir, std::string& why) {
+  if (!o.picture.empty() && !robot::isPictureName(o.picture)) {
+    why = "--picture " + o.picture + ": the name must end in .png, .svg or .pdf";
+    return false;
+  }
+  const std::pair<const char*, const std::string*> files[] = {
+      {"--picture", &o.picture}, {"--json", &o.json}, {"--trace", &o.trace}};
+  for (const auto& [option, path] : files)
+    if (!path->empty() && !canWrite(option, *path, why)) return false;
+  if (sweepDir.empty()) return true;
+  std::error_code error;
+  std::filesystem::create_directories(sweepDir, error);
+  if (error) {
+    why = "cannot make the sweep's folder " + sweepDir + ": " + error.message();
+    return false;
+  }
+  if (access(sweepDir.c_str(), W_OK) == 0) return true;
+  why = "cannot write in the sweep's folder " + sweepDir;
+  return false;
+}
+
+// Whether the program for real time is there to run.
+bool canRun(const std::string& program, std::string& why) {
+  if (program.find('/') == std::string::npos || access(program.c_str(), X_OK) == 0) return true;
+  why = "cannot run " + program + ": " + std::generic_category().message(errno);
+  return false;
 }
 
 // A plan for each run; false, with the reason in `why`, when they cannot run.
@@ -79,7 +135,7 @@ bool makePlans(const robot::Options& o, const std::vector<robot::Scenario>& scen
       why = "no firmware image at " + plan.firmware;
       return false;
     }
-    plan.steerArgs = plan.scenario.steer.options;
+    plan.steerArgs = robot::steerArguments(plan.scenario.steer);
     plan.steerArgs.insert(plan.steerArgs.end(), o.steerArgs.begin(), o.steerArgs.end());
     plan.scenario.steer.options = plan.steerArgs;  // what the reports tell: every option used
     // In lockstep, steer's options are its decision code's; the real steer checks its own.
@@ -110,10 +166,12 @@ int main(int argc, char** argv) {
     return 0;
   }
   std::vector<robot::Scenario> scenarios;
-  if (!robot::loadScenarios(o.scenario, scenarios, why)) {
+  std::vector<std::string> warnings;
+  if (!robot::loadScenarios(o.scenario, scenarios, why, &warnings)) {
     (void)std::fprintf(stderr, "%s\n", why.c_str());
     return robot::refusedStatus;
   }
+  for (const std::string& warning : warnings) (void)std::fprintf(stderr, "%s\n", warning.c_str());
   const bool sweep = scenarios.size() > 1 || !o.out.empty();
   if (sweep && !(o.trace.empty() && o.picture.empty() && o.json.empty())) {
     return refuse(
@@ -124,10 +182,12 @@ int main(int argc, char** argv) {
     return refuse("--lockstep runs steer's own decision code, not " + o.program +
                   "; give steer's options alone after --");
   }
+  const std::string dir =
+      !sweep ? "" : !o.out.empty() ? o.out : std::filesystem::path(o.scenario).stem().string() + "-runs";
+  if (!outputsWritable(o, dir, why)) return refuse(why);
   std::vector<robot::RunPlan> plans;
   if (!makePlans(o, scenarios, sweep, plans, why)) return refuse(why);
+  if (!o.lockstep && !canRun(plans[0].steerCommand[0], why)) return refuse(why);
   if (!sweep) return robot::runOne(o, plans[0], {o.trace, o.picture, o.json});
-  return robot::runSweep(
-      o, plans,
-      o.out.empty() ? std::filesystem::path(o.scenario).stem().string() + "-runs" : o.out);
+  return robot::runSweep(o, plans, dir);
 }

@@ -1,10 +1,13 @@
 #include "picture.h"
 
+#include <cairo-pdf.h>
+#include <cairo-svg.h>
 #include <cairo.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <numbers>
 #include <string>
@@ -359,18 +362,6 @@ void drawColumns(cairo_t* cr, const Run& run, double duration) {
        12);
 }
 
-std::string measuresLine(const Measures& m) {
-  std::string line = m.firstInBandS < 0
-                         ? "never in the band"
-                         : format("first in the band at %.2f s", m.firstInBandS) +
-                               format(", then %.0f%% of the time in it", 100 * m.shareInBand) +
-                               ", " + std::to_string(m.bandExits) + " exits";
-  line += m.firstAlignedS < 0 ? "  ·  no code 5"
-                              : format("  ·  first code 5 at %.2f s", m.firstAlignedS);
-  line += m.scored ? format("  ·  scored at %.2f s", m.scoredS) : "  ·  not scored";
-  return line + format("  ·  ball %.2f m away at the end", m.finalBallDistanceM);
-}
-
 void drawTitle(cairo_t* cr, const Run& run) {
   const Scenario& s = run.scenario;
   std::string title = s.name.empty() ? "virtual-robot" : s.name;
@@ -380,14 +371,27 @@ void drawTitle(cairo_t* cr, const Run& run) {
   setColour(cr, ink);
   text(cr, 20, 24, title, 17, 0, true);
   text(cr, width - 20, 24, steer, 13, 1);
-  text(cr, 20, 48, measuresLine(run.measures), 13);
+  text(cr, 20, 48, headline(run.measures, "  ·  "), 13);
+}
+
+bool endsWith(const std::string& path, const char* suffix) {
+  return std::filesystem::path(path).extension() == suffix;
 }
 
 }  // namespace
 
-bool drawPicture(const Run& run, const std::string& pngPath, std::string& why) {
+bool isPictureName(const std::string& path) {
+  return endsWith(path, ".png") || endsWith(path, ".svg") || endsWith(path, ".pdf");
+}
+
+bool drawPicture(const Run& run, const std::string& path, std::string& why) {
+  // SVG and PDF are written as they are drawn, PNG at the end.
+  cairo_surface_t* made = endsWith(path, ".svg") ? cairo_svg_surface_create(path.c_str(), width, height)
+                          : endsWith(path, ".pdf")
+                              ? cairo_pdf_surface_create(path.c_str(), width, height)
+                              : cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
   const std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> surface(
-      cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height), cairo_surface_destroy);
+      made, cairo_surface_destroy);
   const std::unique_ptr<cairo_t, decltype(&cairo_destroy)> context(cairo_create(surface.get()),
                                                                    cairo_destroy);
   cairo_t* cr = context.get();
@@ -403,10 +407,14 @@ bool drawPicture(const Run& run, const std::string& pngPath, std::string& why) {
   drawCodes(cr, run, duration);
 
   cairo_status_t status = cairo_status(cr);
-  if (status == CAIRO_STATUS_SUCCESS)
-    status = cairo_surface_write_to_png(surface.get(), pngPath.c_str());
+  if (status == CAIRO_STATUS_SUCCESS && endsWith(path, ".png")) {
+    status = cairo_surface_write_to_png(surface.get(), path.c_str());
+  } else if (status == CAIRO_STATUS_SUCCESS) {
+    cairo_surface_finish(surface.get());
+    status = cairo_surface_status(surface.get());
+  }
   if (status != CAIRO_STATUS_SUCCESS) {
-    why = "cannot write the picture " + pngPath + ": " + cairo_status_to_string(status);
+    why = "cannot write the picture " + path + ": " + cairo_status_to_string(status);
     return false;
   }
   why.clear();

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 
@@ -13,6 +12,7 @@
 #include "picture.h"
 #include "realtime.h"
 #include "report.h"
+#include "sweep_report.h"
 
 namespace robot {
 namespace {
@@ -21,12 +21,9 @@ void say(const std::string& what) {
   (void)std::fprintf(stderr, "virtual-robot: %s\n", what.c_str());
 }
 
-// Measures the run, tells it and writes its files; false when a file could not be written.
+// Measures the run and writes its files; false when a file could not be written.
 bool report(Run& run, const Outputs& out) {
   run.measures = measure(run);
-  const std::string text = summaryText(run);
-  (void)std::fputs(text.c_str(), stdout);
-  (void)std::fflush(stdout);
   bool written = true;
   std::string why;
   if (!out.trace.empty() && !writeTrace(run, out.trace, why)) {
@@ -37,13 +34,9 @@ bool report(Run& run, const Outputs& out) {
     say(why);
     written = false;
   }
-  if (!out.json.empty()) {
-    std::ofstream file(out.json);
-    file << summaryJson(run).dump(2) << '\n';
-    if (!file.good()) {
-      say("cannot write " + out.json);
-      written = false;
-    }
+  if (!out.json.empty() && !saved(out.json, summaryJson(run).dump(2) + "\n", why)) {
+    say(why);
+    written = false;
   }
   return written;
 }
@@ -63,10 +56,9 @@ std::string numbered(const std::string& dir, size_t index, const char* suffix) {
   return dir + name;
 }
 
-// Lockstep runs, `jobs` at a time, each handed to `finished` as it ends; false when one failed.
-bool lockstepRuns(const std::vector<RunPlan>& plans, size_t jobs,
-                  const std::function<void(size_t, Run&)>& finished) {
-  bool all = true;
+// Lockstep runs, `jobs` at a time, each handed to `finished` as it ends (nullptr: it failed).
+void lockstepRuns(const std::vector<RunPlan>& plans, size_t jobs,
+                  const std::function<void(size_t, Run*)>& finished) {
   std::map<pid_t, std::pair<size_t, Started>> running;
   size_t next = 0;
   while (next < plans.size() || !running.empty()) {
@@ -74,8 +66,10 @@ bool lockstepRuns(const std::vector<RunPlan>& plans, size_t jobs,
     if (next < plans.size() && running.size() < jobs) {
       const Started started = startLockstep(plans[next], why);
       if (started.pid > 0) running[started.pid] = {next, started};
-      if (started.pid < 0) say(why);
-      all = all && started.pid > 0;
+      if (started.pid < 0) {
+        say("run " + std::to_string(next + 1) + ": " + why);
+        finished(next, nullptr);
+      }
       ++next;
       continue;
     }
@@ -89,13 +83,12 @@ bool lockstepRuns(const std::vector<RunPlan>& plans, size_t jobs,
     running.erase(found);
     Run run;
     if (collectLockstep(plans[index], started, wait, run, why)) {
-      finished(index, run);
+      finished(index, &run);
     } else {
       say("run " + std::to_string(index + 1) + ": " + why);
-      all = false;
+      finished(index, nullptr);
     }
   }
-  return all;
 }
 
 }  // namespace
@@ -111,7 +104,9 @@ int runOne(const Options& o, const RunPlan& plan, const Outputs& out) {
   } else if (const int status = realTime(plan, run); status != runsDone) {
     return status;
   }
-  return report(run, out) ? runsDone : runFailed;
+  const bool written = report(run, out);
+  (void)std::fputs(summaryText(run).c_str(), stdout);
+  return written ? runsDone : runFailed;
 }
 
 int runSweep(const Options& o, const std::vector<RunPlan>& plans, const std::string& dir) {
@@ -122,25 +117,33 @@ int runSweep(const Options& o, const std::vector<RunPlan>& plans, const std::str
     return refusedStatus;
   }
   std::vector<SweepRow> rows(plans.size());
-  for (size_t i = 0; i < plans.size(); ++i) rows[i].scenario = plans[i].scenario;  // failed too
+  for (size_t i = 0; i < plans.size(); ++i) rows[i].scenario = plans[i].scenario;
+  std::vector<bool> ended(plans.size());
+  size_t told = 0;  // runs told so far, in order whatever order they end in
   int status = runsDone;
-  const auto finished = [&](size_t i, Run& run) {
-    (void)std::printf("run %zu of %zu: %s\n", i + 1, plans.size(), plans[i].scenario.label.c_str());
-    const Outputs out{numbered(dir, i, ".csv"), numbered(dir, i, ".png"),
-                      numbered(dir, i, ".json")};
-    if (!report(run, out)) status = runFailed;
-    rows[i] = {run.scenario, run.band, run.measures,
-               std::filesystem::path(out.picture).filename().string()};
+  const auto finished = [&](size_t i, Run* run) {
+    ended[i] = true;
+    if (run == nullptr && status == runsDone) status = runFailed;
+    if (run != nullptr) {
+      const Outputs out{numbered(dir, i, ".csv"), numbered(dir, i, ".png"),
+                        numbered(dir, i, ".json")};
+      if (!report(*run, out)) status = runFailed;
+      rows[i] = {run->scenario, true, run->band, run->measures,
+                 std::filesystem::path(out.picture).filename().string()};
+    }
+    for (; told < rows.size() && ended[told]; ++told)
+      (void)std::fputs(runLine(told, rows).c_str(), stdout);
+    (void)std::fflush(stdout);
   };
   if (o.lockstep) {
-    if (!lockstepRuns(plans, static_cast<size_t>(o.jobs), finished)) status = runFailed;
+    lockstepRuns(plans, static_cast<size_t>(o.jobs), finished);
   } else {
     // Real-time runs take the machine's full attention, so they go one at a time.
     for (size_t i = 0; i < plans.size(); ++i) {
       Run run;
-      const int ended = realTime(plans[i], run);
-      if (ended == runsDone) finished(i, run);
-      if (ended != runsDone) status = ended;
+      const int end = realTime(plans[i], run);
+      finished(i, end == runsDone ? &run : nullptr);
+      if (end != runsDone) status = end;
     }
   }
   std::string why;
@@ -148,6 +151,9 @@ int runSweep(const Options& o, const std::vector<RunPlan>& plans, const std::str
     say(why);
     status = runFailed;
   }
+  (void)std::printf("\nEach settings line over the places of the ball, best first (%s/summary.md;\n"
+                    "every run in %s/table.md):\n\n%s",
+                    dir.c_str(), dir.c_str(), settingsSummary(rows).c_str());
   return status;
 }
 
