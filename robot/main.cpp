@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "command_line.h"
-#include "picture.h"
 #include "lockstep.h"
 #include "runs.h"
 #include "scenario.h"
@@ -66,47 +65,6 @@ std::string programToRun(const std::string& named) {
     if (!folder.empty() && access((folder + "/steer").c_str(), X_OK) == 0) return named;
   }
   return STEER_PROGRAM;
-}
-
-// Whether a file can be made at `path`: its folder is there and writable, and it is no folder.
-bool canWrite(const std::string& option, const std::string& path, std::string& why) {
-  std::filesystem::path folder = std::filesystem::path(path).parent_path();
-  if (folder.empty()) folder = ".";
-  std::error_code error;
-  std::string fault;
-  if (std::filesystem::is_directory(path, error)) {
-    fault = "it is a folder";
-  } else if (!std::filesystem::is_directory(folder, error)) {
-    fault = "there is no folder " + folder.string();
-  } else if (access(folder.c_str(), W_OK) != 0) {
-    fault = "cannot write in " + folder.string() + " (" +
-            std::generic_category().message(errno) + ")";
-  }
-  if (fault.empty()) return true;
-  why = option + " " + path + ": " + fault;
-  return false;
-}
-
-// Every file and folder the runs will write, checked before they run.
-bool outputsWritable(const robot::Options& o, const std::string& sweepDir, std::string& why) {
-  if (!o.picture.empty() && !robot::isPictureName(o.picture)) {
-    why = "--picture " + o.picture + ": the name must end in .png, .svg or .pdf";
-    return false;
-  }
-  const std::pair<const char*, const std::string*> files[] = {
-      {"--picture", &o.picture}, {"--json", &o.json}, {"--trace", &o.trace}};
-  for (const auto& [option, path] : files)
-    if (!path->empty() && !canWrite(option, *path, why)) return false;
-  if (sweepDir.empty()) return true;
-  std::error_code error;
-  std::filesystem::create_directories(sweepDir, error);
-  if (error) {
-    why = "cannot make the sweep's folder " + sweepDir + ": " + error.message();
-    return false;
-  }
-  if (access(sweepDir.c_str(), W_OK) == 0) return true;
-  why = "cannot write in the sweep's folder " + sweepDir;
-  return false;
 }
 
 // Whether the program for real time is there to run.
@@ -184,7 +142,7 @@ int main(int argc, char** argv) {
   }
   const std::string dir =
       !sweep ? "" : !o.out.empty() ? o.out : std::filesystem::path(o.scenario).stem().string() + "-runs";
-  if (!outputsWritable(o, dir, why)) return refuse(why);
+  if (!robot::outputsWritable(o, dir, why)) return refuse(why);
   std::vector<robot::RunPlan> plans;
   if (!makePlans(o, scenarios, sweep, plans, why)) return refuse(why);
   if (!o.lockstep && !canRun(plans[0].steerCommand[0], why)) return refuse(why);

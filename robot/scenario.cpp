@@ -136,8 +136,13 @@ bool addTables(std::string_view section, const toml::key& name, const toml::arra
                     std::string(key.str()) + ": a section listed as several tables takes one " +
                         "value per key; list more tables to vary it");
       sets.push_back({section, key.str(), &node});
-      label += (label.empty() ? "" : "+") + unitValue(key.str(), node);
     }
+    // The label in the file's order, not the table's (by name).
+    std::stable_sort(sets.begin(), sets.end(), [](const Value& x, const Value& y) {
+      return positionOf(x.node->source()) < positionOf(y.node->source());
+    });
+    for (const Value& value : sets)
+      label += (label.empty() ? "" : "+") + unitValue(value.key, *value.node);
     axis.choices.push_back(std::move(sets));
     axis.values.push_back(label.empty() ? "defaults" : label);
   }

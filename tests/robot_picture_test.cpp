@@ -1,4 +1,5 @@
-// virtual-robot's picture of a run: a PNG of the size it promises, or the reason it has none.
+// virtual-robot's picture of a run: a PNG, SVG or PDF of the size it promises, or the reason it
+// has none.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -30,7 +31,7 @@ robot::Run huntingRun() {
   return run;
 }
 
-TEST(RobotPicture, DrawsAPngOfItsSizeOrSaysWhyNot) {
+TEST(RobotPicture, DrawsItsSizeInTheFormatItsNameSaysOrSaysWhyNot) {
   const std::string png = testing::TempDir() + "robot_picture_test.png";
   std::string why = "stale";
   ASSERT_TRUE(robot::drawPicture(huntingRun(), png, why)) << why;
@@ -43,10 +44,24 @@ TEST(RobotPicture, DrawsAPngOfItsSizeOrSaysWhyNot) {
   EXPECT_EQ(bytes.substr(0, 16), std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16));
   EXPECT_EQ(bytes.substr(16, 8), std::string("\0\0\x03\xe8\0\0\x03\x84", 8));  // 1000 x 900
 
-  EXPECT_FALSE(robot::drawPicture(huntingRun(), "/no/such/folder/run.png", why));
-  EXPECT_EQ(
-      why,
-      "cannot write the picture /no/such/folder/run.png: error while writing to output stream");
+  // SVG and PDF, each with its own signature and the picture's size in points.
+  const std::pair<const char*, const char*> vectors[] = {
+      {".svg", "width=\"1000pt\" height=\"900pt\""}, {".pdf", "/MediaBox [ 0 0 1000 900 ]"}};
+  for (const auto& [suffix, size] : vectors) {
+    const std::string path = testing::TempDir() + "robot_picture_test" + suffix;
+    ASSERT_TRUE(robot::drawPicture(huntingRun(), path, why)) << why;
+    std::ifstream in(path, std::ios::binary);
+    const std::string drawn{std::istreambuf_iterator<char>(in), {}};
+    std::filesystem::remove(path);
+    EXPECT_EQ(drawn.substr(0, 5), std::string(suffix) == ".svg" ? "<?xml" : "%PDF-");
+    EXPECT_NE(drawn.find(size), std::string::npos) << suffix;
+  }
+
+  for (const char* path : {"/no/such/folder/run.png", "/no/such/folder/run.svg"}) {
+    EXPECT_FALSE(robot::drawPicture(huntingRun(), path, why));
+    EXPECT_EQ(why, std::string("cannot write the picture ") + path +
+                       ": error while writing to output stream");
+  }
 }
 
 }  // namespace

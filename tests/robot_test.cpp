@@ -134,7 +134,8 @@ TEST(World, PushedBallScoresOnlyBetweenThePosts) {
   }
 }
 
-// The command line: steer's options after --, a program named there, and what is refused.
+// The command line: steer's options after --, a program named there, and what is refused, also
+// for files that could not be written after the run.
 struct CommandLineCase {
   std::vector<std::string> args;
   std::string program;                 // when taken
@@ -152,7 +153,7 @@ TEST_P(CommandLine, TakesOrRefuses) {
   const CommandLineCase& c = GetParam();
   robot::Options o;
   std::string why;
-  const bool taken = robot::parseOptions(c.args, o, why);
+  const bool taken = robot::parseOptions(c.args, o, why) && robot::outputsWritable(o, "", why);
   ASSERT_EQ(taken, c.refusal.empty()) << why;
   if (!taken) {
     EXPECT_NE(why.find(c.refusal), std::string::npos) << why;
@@ -177,7 +178,18 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{{"s.toml", "--keep"}, "", {}, "--keep needs a value"},
         CommandLineCase{{"s.toml", "t.toml"}, "", {}, "one scenario file at a time"},
         CommandLineCase{{"--band", "40", "s.toml"}, "", {}, "unknown option '--band'"},
-        CommandLineCase{{"--", "--band", "40"}, "", {}, "no scenario file"}));
+        CommandLineCase{{"--", "--band", "40"}, "", {}, "no scenario file"},
+        CommandLineCase{{"--picture", testing::TempDir() + "run.svg", "--json=run.json", "s.toml"},
+                        "",
+                        {},
+                        ""},
+        CommandLineCase{{"--picture", "run.jpg", "s.toml"}, "", {}, "must end in .png, .svg or"},
+        CommandLineCase{
+            {"--json", "/no/such/folder/run.json", "s.toml"},
+            "",
+            {},
+            "--json /no/such/folder/run.json: there is no folder /no/such/folder"},
+        CommandLineCase{{"--trace", "/", "s.toml"}, "", {}, "--trace /: it is a folder"}));
 
 // Each code's frame, sent as steer sends it, gives the wheel speeds the firmware's duties and the
 // top speed make, and turns the robot at the rate they and the wheel base give.
