@@ -67,8 +67,8 @@ bool canWrite(const std::string& option, const std::string& path, std::string& w
   } else if (!std::filesystem::is_directory(folder, error)) {
     fault = "there is no folder " + folder.string();
   } else if (access(folder.c_str(), W_OK) != 0) {
-    fault = "cannot write in " + folder.string() + " (" +
-            std::generic_category().message(errno) + ")";
+    fault =
+        "cannot write in " + folder.string() + " (" + std::generic_category().message(errno) + ")";
   }
   if (fault.empty()) return true;
   why = option + " " + path + ": " + fault;

@@ -140,8 +140,10 @@ int main(int argc, char** argv) {
     return refuse("--lockstep runs steer's own decision code, not " + o.program +
                   "; give steer's options alone after --");
   }
-  const std::string dir =
-      !sweep ? "" : !o.out.empty() ? o.out : std::filesystem::path(o.scenario).stem().string() + "-runs";
+  const std::string dir = !sweep ? ""
+                          : !o.out.empty()
+                              ? o.out
+                              : std::filesystem::path(o.scenario).stem().string() + "-runs";
   if (!robot::outputsWritable(o, dir, why)) return refuse(why);
   std::vector<robot::RunPlan> plans;
   if (!makePlans(o, scenarios, sweep, plans, why)) return refuse(why);

@@ -37,12 +37,12 @@ enum class Reading {
 };
 
 struct MeasureSpec {
-  std::string_view key;      // in the JSON and the CSV files
-  std::string_view name;     // for a person
-  std::string_view group;    // the summary's line that tells it
+  std::string_view key;    // in the JSON and the CSV files
+  std::string_view name;   // for a person
+  std::string_view group;  // the summary's line that tells it
   Reading reading;
-  int better;                // +1: more is better, -1: less is, 0: neither
-  bool headline;             // in a run's one-line account and a sweep's summary
+  int better;                        // +1: more is better, -1: less is, 0: neither
+  bool headline;                     // in a run's one-line account and a sweep's summary
   double (*value)(const Measures&);  // NaN: none (never happened, or no band to leave)
 };
 

@@ -386,10 +386,10 @@ bool isPictureName(const std::string& path) {
 
 bool drawPicture(const Run& run, const std::string& path, std::string& why) {
   // SVG and PDF are written as they are drawn, PNG at the end.
-  cairo_surface_t* made = endsWith(path, ".svg") ? cairo_svg_surface_create(path.c_str(), width, height)
-                          : endsWith(path, ".pdf")
-                              ? cairo_pdf_surface_create(path.c_str(), width, height)
-                              : cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+  cairo_surface_t* made =
+      endsWith(path, ".svg")   ? cairo_svg_surface_create(path.c_str(), width, height)
+      : endsWith(path, ".pdf") ? cairo_pdf_surface_create(path.c_str(), width, height)
+                               : cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
   const std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> surface(
       made, cairo_surface_destroy);
   const std::unique_ptr<cairo_t, decltype(&cairo_destroy)> context(cairo_create(surface.get()),

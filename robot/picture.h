@@ -1,6 +1,6 @@
-// The picture of a run (PNG, SVG or PDF, as its name ends): above, the field seen from above with the goal, the robot's and
-// the ball's paths; below, the ball's column u over time with steer's band and the goal column,
-// and the command codes that reached the board.
+// The picture of a run (PNG, SVG or PDF, as its name ends): above, the field seen from above with
+// the goal, the robot's and the ball's paths; below, the ball's column u over time with steer's
+// band and the goal column, and the command codes that reached the board.
 #pragma once
 
 #include <string>

@@ -151,9 +151,10 @@ int runSweep(const Options& o, const std::vector<RunPlan>& plans, const std::str
     say(why);
     status = runFailed;
   }
-  (void)std::printf("\nEach settings line over the places of the ball, best first (%s/summary.md;\n"
-                    "every run in %s/table.md):\n\n%s",
-                    dir.c_str(), dir.c_str(), settingsSummary(rows).c_str());
+  (void)std::printf(
+      "\nEach settings line over the places of the ball, best first (%s/summary.md;\n"
+      "every run in %s/table.md):\n\n%s",
+      dir.c_str(), dir.c_str(), settingsSummary(rows).c_str());
   return status;
 }
 

@@ -100,8 +100,8 @@ bool addKey(std::string_view section, const toml::key& key, const toml::node& no
     return fail(failure, key.source(),
                 "unknown key " + std::string(section) + "." + std::string(key.str()) + "; [" +
                     std::string(section) + "] has " + keysOf(section));
-  Axis& axis = axes.emplace_back(Axis{positionOf(key.source()), std::string(key.str()),
-                                       isSituation(section, key.str()), {}, {}});
+  Axis& axis = axes.emplace_back(Axis{
+      positionOf(key.source()), std::string(key.str()), isSituation(section, key.str()), {}, {}});
   const auto* list = node.as_array();
   if (list == nullptr) {
     axis.choices.push_back({{section, key.str(), &node}});

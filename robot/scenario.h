@@ -48,7 +48,8 @@ struct FieldSettings {
   double ballRadiusM = 0.033;           // ball_radius_m
   double ballDecelerationMPerS2 = 0.5;  // ball_deceleration_m_per_s2: rolling friction
   double goalDistanceM = 2.0;           // goal_distance_m: the goal line's x
-  double goalCentreM = 0;               // goal_centre_m: the goal's middle, y (left +)
+  double goalCentreM = 0;               // -goal_right_m: the goal's middle, y (left +); the
+                                        // file counts it to the right, as bearings
   double goalWidthM = 0.6;              // goal_width_m: between the posts
   double goalPostHeightM = 0.3;         // goal_post_height_m
 };
@@ -62,10 +63,10 @@ struct RunSettings {
 
 // [steer]: steer's options, each key one option (-1: steer's default), then any others.
 struct SteerSettings {
-  int band = -1;          // band: --band, the band's half-width in columns
-  int turnPower = -1;     // turn_power: --turn-power
-  int drivePower = -1;    // drive_power: --drive-power
-  int staleAfterMs = -1;  // stale_after_ms: --stale-after
+  int band = -1;                     // band: --band, the band's half-width in columns
+  int turnPower = -1;                // turn_power: --turn-power
+  int drivePower = -1;               // drive_power: --drive-power
+  int staleAfterMs = -1;             // stale_after_ms: --stale-after
   std::vector<std::string> options;  // options: steer's command-line options, as one string
 };
 

@@ -41,6 +41,7 @@ struct Setting {
   int& (*whole)(Scenario&) = nullptr;
   TextRule text = nullptr;
   std::string (*shown)(const Scenario&) = nullptr;  // a text's value, for summaries
+  bool rightwards = false;  // the file's value counts to the right, the field's y to the left
 };
 
 template <auto Section, auto Field>
@@ -129,7 +130,14 @@ constexpr std::array kSettings{
             at<&Scenario::field, &FieldSettings::ballDecelerationMPerS2>},
     Setting{"field", "goal_distance_m", above(0),
             at<&Scenario::field, &FieldSettings::goalDistanceM>},
-    Setting{"field", "goal_centre_m", {}, at<&Scenario::field, &FieldSettings::goalCentreM>},
+    Setting{"field",
+            "goal_right_m",
+            {},
+            at<&Scenario::field, &FieldSettings::goalCentreM>,
+            nullptr,
+            nullptr,
+            nullptr,
+            true},
     Setting{"field", "goal_width_m", above(0), at<&Scenario::field, &FieldSettings::goalWidthM>},
     Setting{"field", "goal_post_height_m", above(0),
             at<&Scenario::field, &FieldSettings::goalPostHeightM>},
@@ -241,8 +249,8 @@ std::string unlikelyValue(std::string_view section, std::string_view key, const 
     if (value >= usual.low && value <= usual.high) return {};
     const std::string unit(usual.unit);
     return std::string(section) + "." + std::string(key) + " = " + number(value) + " " + unit +
-           " is unusual (usually " + number(usual.low) + " to " + number(usual.high) + " " +
-           unit + "); is it in another unit?";
+           " is unusual (usually " + number(usual.low) + " to " + number(usual.high) + " " + unit +
+           "); is it in another unit?";
   }
   return {};
 }
@@ -293,7 +301,7 @@ bool applySetting(std::string_view section, std::string_view key, const toml::no
     return false;
   }
   if (setting.whole != nullptr) setting.whole(s) = static_cast<int>(value);
-  if (setting.real != nullptr) setting.real(s) = value;
+  if (setting.real != nullptr) setting.real(s) = setting.rightwards ? -value : value;
   return true;
 }
 
@@ -302,11 +310,11 @@ nlohmann::json scenarioJson(const Scenario& scenario) {
   Scenario copy = scenario;  // the fields are reached through setters that take a mutable one
   for (const Setting& setting : kSettings) {
     nlohmann::json& value = json[std::string(setting.section)][std::string(setting.key)];
-    if (setting.real != nullptr) value = setting.real(copy);
+    if (setting.real != nullptr) value = (setting.rightwards ? -1 : 1) * setting.real(copy) + 0.0;
     // A whole number outside its limits is one left unset, such as steer's -1 for its default.
     if (setting.whole != nullptr)
       value = fits(setting.whole(copy), setting.limits) ? nlohmann::json(setting.whole(copy))
-                                                       : nlohmann::json(nullptr);
+                                                        : nlohmann::json(nullptr);
     if (setting.shown != nullptr) value = setting.shown(scenario);
   }
   return json;

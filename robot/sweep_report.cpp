@@ -139,9 +139,8 @@ std::string summaryCsv(const std::vector<SweepRow>& rows) {
     cells.push_back(std::to_string(line.count));
     cells.push_back(std::to_string(line.runs.size()));
     for (size_t i = 0; i < specs.size(); ++i)
-      cells.push_back(specs[i]->reading == Reading::yesNo
-                          ? csvCell(kShare, line.values[i])
-                          : csvCell(*specs[i], line.values[i]));
+      cells.push_back(specs[i]->reading == Reading::yesNo ? csvCell(kShare, line.values[i])
+                                                          : csvCell(*specs[i], line.values[i]));
     csv += csvRow(cells);
   }
   return csv;

@@ -76,6 +76,7 @@ TEST(RobotScenario, RefusesAFaultyFileWithTheFaultsLine) {
 const char* const kSweep = R"(
 [field]
 ball_bearing_deg = [0, 45]
+goal_right_m = 0.2
 [robot]
 top_speed_m_per_s = [0.3, 0.8]
 [[camera]]
@@ -116,6 +117,8 @@ TEST(RobotScenario, ASweepRunsEveryCombinationTheLastListedFastest) {
   EXPECT_EQ(last.robot.topSpeedMPerS, 0.8);
   EXPECT_EQ(last.camera.frameRateHz, 10);
   EXPECT_EQ(last.camera.latencyS, 0.12);
+  EXPECT_EQ(last.field.goalCentreM, -0.2);  // right of the start: y is negative
+  EXPECT_EQ(robot::scenarioJson(last)["field"]["goal_right_m"], 0.2);
   EXPECT_EQ(last.run.firmware, dir + "/images/board.elf");
   EXPECT_EQ(last.steer.options, (std::vector<std::string>{"--band", "40", "--turn-power", "25"}));
 }
@@ -144,8 +147,7 @@ TEST(RobotScenario, WarnsOfUnusualValuesNamingKeyValueAndUnit) {
        "2: warning: camera.field_of_view_deg = 1.08 degrees is unusual"},
       {"[steer]\nstale_after_ms = [1000, 1]\n",
        "2: warning: steer.stale_after_ms = 1 ms is unusual"},
-      {"[camera]\nlatency_s = 0.05\nfield_of_view_deg = 62.2\n[robot]\nwheel_base_m = 0.15\n",
-       ""},
+      {"[camera]\nlatency_s = 0.05\nfield_of_view_deg = 62.2\n[robot]\nwheel_base_m = 0.15\n", ""},
   };
   const std::string dir = folder();
   for (const Refusal& c : cases) {
@@ -157,7 +159,8 @@ TEST(RobotScenario, WarnsOfUnusualValuesNamingKeyValueAndUnit) {
     EXPECT_FALSE(runs.empty());
     const std::string expected = *c.told == '\0' ? "" : path + ":" + c.told;
     ASSERT_EQ(warnings.size(), expected.empty() ? 0U : 1U) << c.file;
-    for (const std::string& warning : warnings) EXPECT_EQ(warning.rfind(expected, 0), 0U) << warning;
+    for (const std::string& warning : warnings)
+      EXPECT_EQ(warning.rfind(expected, 0), 0U) << warning;
   }
 }
 
@@ -188,9 +191,9 @@ options = "--stale-after 500"
     columns.push_back(v.setting + "=" + v.value + (v.situation ? " (situation)" : ""));
   EXPECT_EQ(columns, (std::vector<std::string>{"robot=0.8m/s+120ms",
                                                "ball_bearing_deg=45 (situation)", "band=100"}));
-  EXPECT_EQ(robot::steerArguments(runs[1].steer),
-            (std::vector<std::string>{"--band", "100", "--turn-power", "12", "--stale-after",
-                                      "500"}));
+  EXPECT_EQ(
+      robot::steerArguments(runs[1].steer),
+      (std::vector<std::string>{"--band", "100", "--turn-power", "12", "--stale-after", "500"}));
   EXPECT_EQ(robot::steerArguments(robot::SteerSettings{}), std::vector<std::string>{});
   const nlohmann::json steer = robot::scenarioJson(runs[1])["steer"];
   EXPECT_EQ(steer["band"], 100);
@@ -320,8 +323,7 @@ TEST(RobotSweepReport, SummarisesEachSettingsLineOverTheBallsPlaces) {
   EXPECT_EQ(lines, (std::vector<std::string>{
                        "band,runs,runs_done,share_scored,median_time_to_goal_s,"
                        "median_final_ball_distance_m,median_first_in_band_s,median_share_in_band",
-                       "\"100\",3,2,0.5000,2.000,0.1500,,",
-                       "\"10\",3,3,0.3333,4.500,0.2000,,"}));
+                       "\"100\",3,2,0.5000,2.000,0.1500,,", "\"10\",3,3,0.3333,4.500,0.2000,,"}));
 }
 
 struct Shot {

@@ -179,16 +179,13 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{{"s.toml", "t.toml"}, "", {}, "one scenario file at a time"},
         CommandLineCase{{"--band", "40", "s.toml"}, "", {}, "unknown option '--band'"},
         CommandLineCase{{"--", "--band", "40"}, "", {}, "no scenario file"},
-        CommandLineCase{{"--picture", testing::TempDir() + "run.svg", "--json=run.json", "s.toml"},
+        CommandLineCase{
+            {"--picture", testing::TempDir() + "run.svg", "--json=run.json", "s.toml"}, "", {}, ""},
+        CommandLineCase{{"--picture", "run.jpg", "s.toml"}, "", {}, "must end in .png, .svg or"},
+        CommandLineCase{{"--json", "/no/such/folder/run.json", "s.toml"},
                         "",
                         {},
-                        ""},
-        CommandLineCase{{"--picture", "run.jpg", "s.toml"}, "", {}, "must end in .png, .svg or"},
-        CommandLineCase{
-            {"--json", "/no/such/folder/run.json", "s.toml"},
-            "",
-            {},
-            "--json /no/such/folder/run.json: there is no folder /no/such/folder"},
+                        "--json /no/such/folder/run.json: there is no folder /no/such/folder"},
         CommandLineCase{{"--trace", "/", "s.toml"}, "", {}, "--trace /: it is a folder"}));
 
 // Each code's frame, sent as steer sends it, gives the wheel speeds the firmware's duties and the
