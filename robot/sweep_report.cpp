@@ -54,24 +54,25 @@ struct Line {
   std::vector<double> values;         // each headline measure's over the runs done
 };
 
-double median(std::vector<double> values) {
-  std::erase_if(values, [](double v) { return std::isnan(v); });
-  if (values.empty()) return kNone;
+// Over a line's runs: for yes-or-no, the share of runs that said yes; else the median, a run
+// without the value (it never scored, never entered the band) counting as the worst.
+double over(const MeasureSpec& spec, const std::vector<const SweepRow*>& runs) {
+  if (runs.empty()) return kNone;
+  const double worst = spec.better < 0 ? std::numeric_limits<double>::infinity() : 0;
+  std::vector<double> values;
+  for (const SweepRow* run : runs) {
+    const double value = spec.value(run->measures);
+    values.push_back(std::isnan(value) ? worst : value);
+  }
+  if (spec.reading == Reading::yesNo)
+    return static_cast<double>(std::count_if(values.begin(), values.end(),
+                                             [](double v) { return v > 0; })) /
+           static_cast<double>(values.size());
   std::sort(values.begin(), values.end());
   const size_t half = values.size() / 2;
-  return values.size() % 2 == 1 ? values[half] : (values[half - 1] + values[half]) / 2;
-}
-
-// Over a line's runs: for yes-or-no, the share of runs that said yes; else the median of those
-// where it happened.
-double over(const MeasureSpec& spec, const std::vector<const SweepRow*>& runs) {
-  std::vector<double> values;
-  for (const SweepRow* run : runs) values.push_back(spec.value(run->measures));
-  if (spec.reading != Reading::yesNo) return median(values);
-  if (values.empty()) return kNone;
-  double yes = 0;
-  for (const double v : values) yes += v > 0 ? 1 : 0;
-  return yes / static_cast<double>(values.size());
+  const double median =
+      values.size() % 2 == 1 ? values[half] : (values[half - 1] + values[half]) / 2;
+  return std::isinf(median) ? kNone : median;
 }
 
 std::vector<const MeasureSpec*> headlines() {

@@ -282,10 +282,11 @@ TEST(RobotMeasures, ReportsLeadWithWhatTheRobotAchieved) {
 }
 
 // A sweep of two settings lines, each over three bearings, one run of which failed: a line per
-// run, and the lines ranked by goals, then time to goal, over the runs done.
+// run, and the lines ranked by goals over the runs done; a run that never scored or never entered
+// the band counts as the worst in a median.
 TEST(RobotSweepReport, SummarisesEachSettingsLineOverTheBallsPlaces) {
   std::vector<robot::SweepRow> rows;
-  const double goals[2][3] = {{-1, -1, 4.5}, {2.0, -1, 3.0}};  // -1: not scored
+  const double goals[2][3] = {{-1, -1, 4.5}, {2.0, 3.0, 9.0}};  // -1: not scored
   for (int band : {10, 100}) {
     for (int bearing = 0; bearing < 3; ++bearing) {
       robot::SweepRow row;
@@ -306,8 +307,8 @@ TEST(RobotSweepReport, SummarisesEachSettingsLineOverTheBallsPlaces) {
             "| band | runs | scored | median time to goal (s) | median ball at end (m) | "
             "median first in band (s) | median in band after |\n"
             "| --- | --: | --: | --: | --: | --: | --: |\n"
-            "| 100 | 3 | 1 of 2 | 2.000 | 0.150 | never | - |\n"
-            "| 10 | 3 | 1 of 3 | 4.500 | 0.200 | never | - |\n");
+            "| 100 | 3 | 2 of 2 | 2.500 | 0.150 | never | 0.0% |\n"
+            "| 10 | 3 | 1 of 3 | never | 0.200 | never | 0.0% |\n");
 
   const std::string dir = folder();
   std::string why;
@@ -323,7 +324,8 @@ TEST(RobotSweepReport, SummarisesEachSettingsLineOverTheBallsPlaces) {
   EXPECT_EQ(lines, (std::vector<std::string>{
                        "band,runs,runs_done,share_scored,median_time_to_goal_s,"
                        "median_final_ball_distance_m,median_first_in_band_s,median_share_in_band",
-                       "\"100\",3,2,0.5000,2.000,0.1500,,", "\"10\",3,3,0.3333,4.500,0.2000,,"}));
+                       "\"100\",3,2,1.0000,2.500,0.1500,,0.0000",
+                       "\"10\",3,3,0.3333,,0.2000,,0.0000"}));
 }
 
 struct Shot {
