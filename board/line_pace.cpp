@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "line_speeds.h"
+
 namespace board {
 
 double byteTime(const LineSettings& s) {
-  const int bits = 1 + s.dataBits + (s.parity == 'N' ? 0 : 1) + s.stopBits;
+  const int bits = wire::bitsPerByte(s.dataBits, s.parity != 'N', s.stopBits);
   return bits / static_cast<double>(s.baud == 0 ? unsetRateBaud : s.baud);
 }
 

@@ -6,11 +6,12 @@
 #include <cstdint>
 
 #include "line_settings.h"
+#include "line_speeds.h"
 
 namespace board {
 
 // The rate a line is paced at while the program has set none.
-inline constexpr unsigned unsetRateBaud = 9600;
+inline constexpr unsigned unsetRateBaud = wire::boardBaud;
 
 // Seconds one byte takes on the wire: its start bit, data bits, parity bit and stop bits.
 double byteTime(const LineSettings& s);

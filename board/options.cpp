@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <iterator>
+#include <string_view>
+#include <utility>
+
+#include "value_option.h"
 
 namespace board {
 
@@ -31,13 +35,22 @@ std::string deviceProblem(const std::string& path) {
 
 namespace {
 
-// Where the value of option `name` goes; nullptr for an option there is not.
-std::string* valueOf(const std::string& name, Options& options) {
-  if (name == "--device") return &options.device;
-  if (name == "--raw") return &options.raw;
-  if (name == "--json") return &options.json;
-  if (name == "--firmware") return &options.firmware;
-  return nullptr;
+// Takes the option with a value at args[i] into `options`; false when it is none of them. A
+// value missing or empty leaves `why` set.
+bool valued(const std::vector<std::string>& args, size_t& i, Options& options, std::string& why) {
+  const std::pair<const char*, std::string*> valueOptions[] = {{"--device", &options.device},
+                                                               {"--raw", &options.raw},
+                                                               {"--json", &options.json},
+                                                               {"--firmware", &options.firmware}};
+  for (const auto& [name, target] : valueOptions) {
+    std::string_view value;
+    bool missing = false;
+    if (!cli::valueOption(name, args, i, value, missing)) continue;
+    if (missing || value.empty()) why = std::string(name) + " needs a value; " + usage;
+    *target = value;
+    return true;
+  }
+  return false;
 }
 
 // What option `name` turns on; nullptr for an option that takes a value or that there is not.
@@ -73,25 +86,11 @@ bool parseOptions(const std::vector<std::string>& args, Options& options, std::s
       continue;
     }
     if (arg.empty() || arg[0] != '-') break;
-    const size_t equals = arg.find('=');
-    const std::string name = equals == std::string::npos ? arg : arg.substr(0, equals);
-    std::string* const value = valueOf(name, options);
-    if (value == nullptr) {
+    if (!valued(args, i, options, why)) {
       why = "unknown option " + arg + "; " + usage;
       return false;
     }
-    if (equals != std::string::npos) {
-      *value = arg.substr(equals + 1);
-    } else if (i + 1 < args.size()) {
-      *value = args[++i];
-    } else {
-      why = name + " needs a value; " + usage;
-      return false;
-    }
-    if (value->empty()) {
-      why = name + " needs a value; " + usage;
-      return false;
-    }
+    if (!why.empty()) return false;
   }
   options.command.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
   why = problemWith(options);

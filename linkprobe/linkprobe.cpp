@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "line_bounds.h"
+#include "line_speeds.h"
 #include "link_report.h"
 #include "serial_line.h"
 
@@ -78,7 +79,7 @@ int main(int argc, char* argv[]) {
   buff[1] = 1;
   for (;;) {
     errno = 0;
-    fd = serialOpen(device, 9600);
+    fd = serialOpen(device, static_cast<int>(wire::boardBaud));
     if (fd < 0) {
       linkOpenFailed(link, errno);
       continue;

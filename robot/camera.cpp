@@ -1,5 +1,6 @@
 #include "camera.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -30,6 +31,7 @@ Seen Camera::look(const Pose& robot, double x, double y, double z) const {
 Producer::Producer(const Scenario& s, std::string dir)
     : scenario_(s),
       camera_(s.camera, s.robot.radiusM),
+      errors_(s.camera, s.run.seed),
       dir_(std::move(dir)),
       u_(std::numeric_limits<double>::quiet_NaN()),
       goalColumn_(std::numeric_limits<double>::quiet_NaN()) {}
@@ -42,30 +44,59 @@ Nanos Producer::nextWrite() const {
   return waiting_.empty() ? std::numeric_limits<Nanos>::max() : waiting_.front().writeAt;
 }
 
+namespace {
+
+bool inColumns(double u) { return u >= 0 && u < pictureWidth; }
+
+// A column or row as a detector reports it: nothing beyond the picture's edge, 0 or size - 1.
+double inPicture(double value, double size) {
+  return value >= 0 && value < size ? value : std::clamp(value, 0.0, size - 1);
+}
+
+}  // namespace
+
 void Producer::take(const World& w) {
-  const FieldSettings& f = scenario_.field;
   Picture p{};
   p.writeAt = nextTake() + std::llround(scenario_.camera.latencyS * 1e9);
-  const Seen ball = camera_.look(w.pose(), w.ballX(), w.ballY(), f.ballRadiusM);
-  p.ballSeen = ball.inFront && ball.u >= 0 && ball.u < pictureWidth;
-  p.u = ball.u;
-  p.v = ball.v;
-  const double leftY = f.goalCentreM + f.goalWidthM / 2;
-  const double rightY = f.goalCentreM - f.goalWidthM / 2;
-  const Seen corners[4] = {
-      camera_.look(w.pose(), f.goalDistanceM, leftY, f.goalPostHeightM),
-      camera_.look(w.pose(), f.goalDistanceM, leftY, 0),
-      camera_.look(w.pose(), f.goalDistanceM, rightY, f.goalPostHeightM),
-      camera_.look(w.pose(), f.goalDistanceM, rightY, 0),
-  };
-  // The feet decide: a post's top is in front whenever its foot is.
-  p.goalSeen = corners[1].inFront && corners[3].inFront;
-  for (size_t i = 0; i < 4; ++i) {
-    p.points[2 * i] = corners[i].u;
-    p.points[2 * i + 1] = corners[i].v;
-  }
-  waiting_.push_back(p);
   ++taken_;
+  if (errors_.missed()) return;
+  findBall(w, p);
+  findGoal(w, p);
+  waiting_.push_back(p);
+}
+
+void Producer::findBall(const World& w, Picture& p) {
+  if (errors_.falseBall()) {
+    p.ballSeen = true;
+    p.u = errors_.anywhere(pictureWidth);
+    p.v = errors_.anywhere(pictureHeight);
+    return;
+  }
+  const Seen ball = camera_.look(w.pose(), w.ballX(), w.ballY(), scenario_.field.ballRadiusM);
+  p.ballSeen = ball.inFront && inColumns(ball.u);
+  if (!p.ballSeen) return;
+  p.u = inPicture(errors_.noisy(ball.u), pictureWidth);
+  p.v = errors_.noisy(ball.v);
+}
+
+// The goal is found when both posts are: each in front of the lens, in the picture's columns and
+// with some of it in its rows. A post's ends are where it leaves the picture, if it does.
+void Producer::findGoal(const World& w, Picture& p) {
+  const FieldSettings& f = scenario_.field;
+  const double postY[2] = {f.goalCentreM + f.goalWidthM / 2, f.goalCentreM - f.goalWidthM / 2};
+  for (size_t post = 0; post < 2; ++post) {
+    const Seen top = camera_.look(w.pose(), f.goalDistanceM, postY[post], f.goalPostHeightM);
+    const Seen foot = camera_.look(w.pose(), f.goalDistanceM, postY[post], 0);
+    // A post stands upright, so its top and foot share their column and being in front.
+    if (!foot.inFront || !inColumns(foot.u) || top.v >= pictureHeight || foot.v < 0) return;
+    p.points[4 * post] = top.u;
+    p.points[4 * post + 1] = inPicture(top.v, pictureHeight);
+    p.points[4 * post + 2] = foot.u;
+    p.points[4 * post + 3] = inPicture(foot.v, pictureHeight);
+  }
+  p.goalSeen = true;
+  for (size_t i = 0; i < 8; ++i)
+    p.points[i] = inPicture(errors_.noisy(p.points[i]), i % 2 == 0 ? pictureWidth : pictureHeight);
 }
 
 bool Producer::replace(const char* name, const std::string& text, std::string& why) const {
@@ -98,7 +129,7 @@ bool Producer::writeBall(const Picture& p, std::string& why) {
 }
 
 bool Producer::write(Nanos now, std::string& why) {
-  char text[4096];  // a post near the lens lands far outside the picture
+  char text[128];
   while (!waiting_.empty() && waiting_.front().writeAt <= now) {
     const Picture p = waiting_.front();
     waiting_.pop_front();

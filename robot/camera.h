@@ -1,6 +1,7 @@
 // The robot's camera and the position producer behind it: a level pinhole camera at the robot's
 // front, 640 x 480, whose pictures become b.txt and t.txt after the camera's latency, written as
-// a careful producer writes them (a new file renamed over the old).
+// a careful producer writes them (a new file renamed over the old). The producer finds what is in
+// the picture, with the errors the scenario sets.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "detection_errors.h"
 #include "scenario.h"
 #include "world.h"
 
@@ -60,11 +62,14 @@ class Producer {
     double points[8];  // left post top, left bottom, right top, right bottom: (u, v) each
   };
   bool replace(const char* name, const std::string& text, std::string& why) const;
+  void findBall(const World& w, Picture& p);
+  void findGoal(const World& w, Picture& p);
   // b.txt from a picture: the ball where it was seen, or as camera.out_of_view says.
   bool writeBall(const Picture& p, std::string& why);
 
   Scenario scenario_;
   Camera camera_;
+  DetectionErrors errors_;
   std::string dir_;
   std::int64_t taken_ = 0;
   std::deque<Picture> waiting_;

@@ -12,13 +12,14 @@
 #include "board_sim.h"
 #include "camera.h"
 #include "frame_decoder.h"
+#include "line_speeds.h"
 #include "trace.h"
 #include "world.h"
 
 namespace robot {
 
-// One byte on the 9600 baud 8N1 line, as steer sets it.
-inline constexpr Nanos lineByteNanos = 1'000'000'000 / 960;
+// One byte on the line as steer sets it.
+inline constexpr Nanos lineByteNanos = wire::byteNanos(wire::boardBaud);
 
 class Engine {
  public:

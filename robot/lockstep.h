@@ -1,13 +1,13 @@
-// --lockstep: a scenario on the simulated clock alone, with steer's own decision code called as
-// the program calls it. steer's state is program-wide, so each run goes in a forked child of its
-// own, which hands its recording back to the parent.
+// --lockstep: a scenario on the simulated clock alone, with steer's own controller making its
+// passes on that clock: the clock it reads is the simulation's, its position files are the
+// producer's, and each byte it sends reaches the simulated board one byte time later. Runs
+// share nothing, so several go at once, each on a thread of its own.
 #pragma once
-
-#include <sys/types.h>
 
 #include <string>
 #include <vector>
 
+#include "decide.h"
 #include "trace.h"
 
 namespace robot {
@@ -20,25 +20,13 @@ struct RunPlan {
   std::string keep;                       // the working folder to keep; empty for a temporary one
 };
 
-// A lockstep run under way in a child process.
-struct Started {
-  pid_t pid = -1;
-  std::string resultPath;  // where the child leaves its recording
-};
-
-// Starts the run; pid -1, with the reason in `why`, when it cannot.
-Started startLockstep(const RunPlan& plan, std::string& why);
-// Reads what the ended child left, given its wait status; false, with the reason in `why`,
-// when the run failed.
-bool collectLockstep(const RunPlan& plan, const Started& started, int status, Run& run,
-                     std::string& why);
-// Both, for one run.
+// One run; false, with the reason in `why`, when it failed.
 bool runLockstep(const RunPlan& plan, Run& run, std::string& why);
 
-// Whether steer's decision code takes `options`; it tells why not on standard error.
-bool steerTakes(const std::vector<std::string>& options);
-// The band's half-width that steer takes from `options` it takes.
-int steerBand(const std::vector<std::string>& options);
+// The settings that steer takes from `options`; false when it does not take them, having told
+// why not on standard error (or printed the help or version asked for) if `tell`.
+bool steerSettings(const std::vector<std::string>& options, steer::Settings& settings,
+                   bool tell = true);
 
 // Makes the run's working folder: `keep`, created as needed, or a new temporary one.
 bool makeWorkFolder(const std::string& keep, std::string& dir, std::string& why);

@@ -97,7 +97,8 @@ bool makePlans(const robot::Options& o, const std::vector<robot::Scenario>& scen
     plan.steerArgs.insert(plan.steerArgs.end(), o.steerArgs.begin(), o.steerArgs.end());
     plan.scenario.steer.options = plan.steerArgs;  // what the reports tell: every option used
     // In lockstep, steer's options are its decision code's; the real steer checks its own.
-    if (o.lockstep && !robot::steerTakes(plan.steerArgs)) {
+    steer::Settings settings;
+    if (o.lockstep && !robot::steerSettings(plan.steerArgs, settings)) {
       why = "steer does not take the options of run " + std::to_string(i + 1);
       return false;
     }

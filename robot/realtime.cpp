@@ -156,7 +156,9 @@ RealTimeEnd runRealTime(const RunPlan& plan, Run& run, std::string& why) {
   for (int fd : {line.master, line.slave, watch.signals}) close(fd);
   if (plan.keep.empty()) std::filesystem::remove_all(dir);
   run = engine->takeRun();
-  run.band = steerBand(plan.steerArgs);
+  steer::Settings settings;
+  (void)steerSettings(plan.steerArgs, settings, false);  // steer itself tells why it refuses
+  run.band = settings.band;
   if (WIFEXITED(status) && WEXITSTATUS(status) == refusedByProgram) {
     why = plan.steerCommand[0] + " refused its options (see above)";
     return RealTimeEnd::refused;

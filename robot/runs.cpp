@@ -1,12 +1,13 @@
 #include "runs.h"
 
-#include <sys/wait.h>
-
-#include <cerrno>
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <map>
+#include <mutex>
+#include <thread>
 
 #include "measures.h"
 #include "picture.h"
@@ -56,39 +57,41 @@ std::string numbered(const std::string& dir, size_t index, const char* suffix) {
   return dir + name;
 }
 
-// Lockstep runs, `jobs` at a time, each handed to `finished` as it ends (nullptr: it failed).
+// Lockstep runs, `jobs` at a time on threads of their own, each handed to `finished` in the
+// plans' order as soon as it and those before it have ended (nullptr: it failed).
 void lockstepRuns(const std::vector<RunPlan>& plans, size_t jobs,
                   const std::function<void(size_t, Run*)>& finished) {
-  std::map<pid_t, std::pair<size_t, Started>> running;
-  size_t next = 0;
-  while (next < plans.size() || !running.empty()) {
-    std::string why;
-    if (next < plans.size() && running.size() < jobs) {
-      const Started started = startLockstep(plans[next], why);
-      if (started.pid > 0) running[started.pid] = {next, started};
-      if (started.pid < 0) {
-        say("run " + std::to_string(next + 1) + ": " + why);
-        finished(next, nullptr);
-      }
-      ++next;
-      continue;
-    }
-    int wait = 0;
-    const pid_t pid = waitpid(-1, &wait, 0);
-    if (pid < 0 && errno == EINTR) continue;
-    if (pid < 0) break;  // no child left to wait for
-    const auto found = running.find(pid);
-    if (found == running.end()) continue;
-    const auto [index, started] = found->second;
-    running.erase(found);
+  struct Outcome {
+    bool ended = false;
+    bool ok = false;
     Run run;
-    if (collectLockstep(plans[index], started, wait, run, why)) {
-      finished(index, &run);
-    } else {
-      say("run " + std::to_string(index + 1) + ": " + why);
-      finished(index, nullptr);
+    std::string why;
+  };
+  std::vector<Outcome> outcomes(plans.size());
+  std::mutex lock;
+  std::condition_variable ended;
+  std::atomic<size_t> next{0};
+  const auto work = [&] {
+    for (size_t i = next++; i < plans.size(); i = next++) {
+      Outcome o;
+      o.ok = runLockstep(plans[i], o.run, o.why);
+      o.ended = true;
+      const std::lock_guard<std::mutex> hold(lock);
+      outcomes[i] = std::move(o);
+      ended.notify_one();
     }
+  };
+  std::vector<std::thread> workers;
+  for (size_t j = 0; j < std::min(jobs, plans.size()); ++j) workers.emplace_back(work);
+  for (size_t i = 0; i < plans.size(); ++i) {
+    std::unique_lock<std::mutex> hold(lock);
+    ended.wait(hold, [&] { return outcomes[i].ended; });
+    Outcome o = std::move(outcomes[i]);
+    hold.unlock();
+    if (!o.ok) say("run " + std::to_string(i + 1) + ": " + o.why);
+    finished(i, o.ok ? &o.run : nullptr);
   }
+  for (std::thread& w : workers) w.join();
 }
 
 }  // namespace

@@ -79,7 +79,9 @@ std::string unitValue(std::string_view key, const toml::node& node) {
   const auto* real = node.as_floating_point();
   if (whole == nullptr && real == nullptr) return shortValue(node);
   const double value = whole != nullptr ? static_cast<double>(whole->get()) : real->get();
-  const std::array<std::pair<std::string_view, const char*>, 7> units{{
+  if (key.ends_with("_share"))
+    return std::string(key.substr(0, key.size() - 6)) + number(value * 100, "%");
+  const std::array<std::pair<std::string_view, const char*>, 8> units{{
       {"_m_per_s2", "m/s2"},
       {"_m_per_s", "m/s"},
       {"_hz", "Hz"},
@@ -87,6 +89,7 @@ std::string unitValue(std::string_view key, const toml::node& node) {
       {"_ms", "ms"},
       {"_m", "m"},
       {"_duty", " duty"},
+      {"_px", "px"},
   }};
   for (const auto& [suffix, unit] : units)
     if (key.ends_with(suffix)) return number(value, unit);

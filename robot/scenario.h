@@ -39,6 +39,10 @@ struct CameraSettings {
   double heightM = 0.1;          // height_m: the lens above the floor
   OutOfView outOfView = OutOfView::keep;  // out_of_view: "keep", "remove", "search-left" or
                                           // "search-right"
+  // The detections' errors (run.seed draws them); all off by default.
+  double noiseSdPx = 0;       // noise_sd_px: standard deviation of each column and row written
+  double missedShare = 0;     // missed_share: pictures that give no file, 0 to 1
+  double falseBallShare = 0;  // false_ball_share: pictures whose ball is a false one, anywhere
 };
 
 // [field]: the ball and the goal. The robot starts at (0, 0) heading along +x.
@@ -59,6 +63,7 @@ struct RunSettings {
   double durationS = 12;  // duration_s: simulated time from steer's start to its Ctrl-C
   double stepS = 0.001;   // step_s: the physics' time step (at most 0.001)
   std::string firmware;   // firmware: the board's image (.elf); empty for the one the build made
+  int seed = 1;           // seed: for the camera's errors; a run with the same seed repeats
 };
 
 // [steer]: steer's options, each key one option (-1: steer's default), then any others.

@@ -121,6 +121,11 @@ constexpr std::array kSettings{
             [](const Scenario& s) -> std::string {
               return outOfViewNames[static_cast<int>(s.camera.outOfView)];
             }},
+    Setting{"camera", "noise_sd_px", atLeast(0), at<&Scenario::camera, &CameraSettings::noiseSdPx>},
+    Setting{"camera", "missed_share", within(0, 1),
+            at<&Scenario::camera, &CameraSettings::missedShare>},
+    Setting{"camera", "false_ball_share", within(0, 1),
+            at<&Scenario::camera, &CameraSettings::falseBallShare>},
     Setting{"field", "ball_distance_m", above(0),
             at<&Scenario::field, &FieldSettings::ballDistanceM>},
     Setting{"field", "ball_bearing_deg", within(-180, 180),
@@ -143,6 +148,7 @@ constexpr std::array kSettings{
             at<&Scenario::field, &FieldSettings::goalPostHeightM>},
     Setting{"run", "duration_s", above(0), at<&Scenario::run, &RunSettings::durationS>},
     Setting{"run", "step_s", {0, 0.001, false}, at<&Scenario::run, &RunSettings::stepS>},
+    Setting{"run", "seed", within(0, 999999), nullptr, at<&Scenario::run, &RunSettings::seed>},
     Setting{"run",
             "firmware",
             {},

@@ -9,33 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "line_speeds.h"
+
 namespace {
-
-struct Rate {
-  int baud;
-  speed_t speed;
-};
-
-constexpr Rate rates[] = {
-    {50, B50},           {75, B75},           {110, B110},         {134, B134},
-    {150, B150},         {200, B200},         {300, B300},         {600, B600},
-    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
-    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
-    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
-    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
-    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-    {3500000, B3500000}, {4000000, B4000000},
-};
-
-bool speedFor(int baud, speed_t& speed) {
-  for (const Rate& r : rates) {
-    if (r.baud == baud) {
-      speed = r.speed;
-      return true;
-    }
-  }
-  return false;
-}
 
 // Raw 8N1 at `speed`: receiver on, modem lines ignored, no flow control, no hang-up on close.
 bool setLine(int fd, speed_t speed) {
@@ -67,7 +43,7 @@ void writeAll(int fd, const char* p, size_t n) {
 
 extern "C" int serialOpen(const char* device, int baud) {
   speed_t speed{};
-  if (device == nullptr || !speedFor(baud, speed)) return -1;
+  if (device == nullptr || !wire::speedOf(static_cast<unsigned>(baud), speed)) return -1;
   const int fd = open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -1;
   if (isatty(fd) == 1 && !setLine(fd, speed)) {

@@ -3,46 +3,51 @@
 #include <cstdio>
 #include <cstring>
 
-#include "freshness.h"
-
 namespace steer {
 
 namespace {
 
 constexpr long long settleMs = 200;
 
+// What the file's last values are worth: before it has ever been read whole there are none.
+const char* keeping(const FileReport& r, const char* kept, const char* waiting) {
+  return r.hadValues ? kept : waiting;
+}
+
 void tell(const FileReport& r) {
   switch (r.problem) {
     case FileProblem::none:
-      (void)std::fprintf(stderr, "steer: %s reads whole again\n", r.name);
+      (void)std::fprintf(r.to, "steer: %s reads whole%s\n", r.name, r.hadValues ? " again" : "");
       return;
     case FileProblem::missing:
-      (void)std::fprintf(stderr, "steer: %s is missing; keeping its last values\n", r.name);
+      (void)std::fprintf(r.to, "steer: %s is missing; %s\n", r.name,
+                         keeping(r, "keeping its last values", "waiting for it"));
       return;
     case FileProblem::unreadable: {
       const char* text = strerrordesc_np(r.error);
-      (void)std::fprintf(stderr, "steer: cannot read %s: %s; keeping its last values\n", r.name,
-                         text != nullptr ? text : "unknown error");
+      (void)std::fprintf(r.to, "steer: cannot read %s: %s; %s\n", r.name,
+                         text != nullptr ? text : "unknown error",
+                         keeping(r, "keeping its last values", "waiting for it"));
       return;
     }
     case FileProblem::incomplete:
-      (void)std::fprintf(stderr,
-                         "steer: %s holds less than %s; keeping the last values of the rest\n",
-                         r.name, r.incomplete);
+      (void)std::fprintf(
+          r.to, "steer: %s holds less than %s; %s\n", r.name, r.incomplete,
+          keeping(r, "keeping the last values of the rest", "waiting for a whole one"));
       return;
   }
 }
 
 }  // namespace
 
-void fileRead(FileReport& r, FileProblem problem, int error) {
-  const long long now = monotonicMs();
+void fileRead(FileReport& r, FileProblem problem, int error, long long now, bool hadValues) {
+  r.hadValues = hadValues;
   if (problem != r.problem || error != r.error) r.sinceMs = now;
   r.problem = problem;
   r.error = error;
   if (problem == r.told) return;
   if (problem == FileProblem::none || now - r.sinceMs >= settleMs) {
-    tell(r);
+    if (r.to != nullptr) tell(r);
     r.told = problem;
   }
 }

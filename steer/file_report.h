@@ -3,6 +3,8 @@
 // a producer rewrites a file in place, is not told.
 #pragma once
 
+#include <cstdio>
+
 namespace steer {
 
 enum class FileProblem { none, missing, unreadable, incomplete };
@@ -14,9 +16,12 @@ struct FileReport {
   int error = 0;
   long long sinceMs = 0;  // when the problem began
   FileProblem told = FileProblem::none;
+  bool hadValues = false;  // the file had been read whole before: there are values to keep
+  std::FILE* to = stderr;  // where it is told; null for nowhere
 };
 
-// What the last read of the file came to; tells it when it has lasted, or has cleared.
-void fileRead(FileReport& r, FileProblem problem, int error);
+// What the last read of the file came to, at `nowMs`, and whether the file had been read whole
+// before it; tells it when it has lasted, or has cleared.
+void fileRead(FileReport& r, FileProblem problem, int error, long long nowMs, bool hadValues);
 
 }  // namespace steer

@@ -1,7 +1,15 @@
+#include "controller.h"
+#include "device_line.h"
 #include "options.h"
-#include "steer.h"
+#include "position_files.h"
 
 int main(int argc, char* argv[]) {
-  const int status = steer::readArguments(argc, argv);
-  return status >= 0 ? status : steer::run();
+  const steer::Options options = steer::readOptions(argc, argv);
+  const int status = steer::answer(options);
+  if (status >= 0) return status;
+  steer::MonotonicClock clock;
+  steer::PositionFiles files;
+  steer::DeviceLine line(options.settings.device, clock);
+  steer::Controller controller(options.settings, clock, files, line);
+  return controller.run();
 }

@@ -7,12 +7,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
+#include <string_view>
 
-#include "steer.h"
+#include "value_option.h"
 
 namespace steer {
 
 namespace {
+
+using Args = std::span<const char* const>;
 
 constexpr const char* usage =
     "Usage: steer [--device PATH] [--stale-after MS] [--band PX] [--turn-power N]\n"
@@ -28,7 +32,8 @@ constexpr const char* help =
     "                    and steer again when one changes\n"
     "  --band PX         half-width of the centre band, in columns, 0 to 320 (default 10)\n"
     "  --turn-power N    power of the turns and arcs, 0 to 127 (default 50)\n"
-    "  --drive-power N   power of straight ahead, once lined up, 0 to 127 (default 100)\n"
+    "  --drive-power N   power of straight ahead, once lined up, 0 to 127 (default 100);\n"
+    "                    the board runs its motors at N% of full power, at full above 100\n"
     "  -h, --help        show this help and exit\n"
     "  --version         show the version and exit\n"
     "\n"
@@ -37,9 +42,11 @@ constexpr const char* help =
     "Exit status: 0 once stopped, 1 when a stop sequence did not reach the board,\n"
     "2 for a command line it does not take.\n";
 
-int refuse(const char* reason, const char* what) {
-  (void)std::fprintf(stderr, "steer: %s '%s'\n%s", reason, what, usage);
-  return 2;
+bool refuse(Options& o, const char* reason, const char* what) {
+  o.asked = Options::Asked::refused;
+  o.reason = reason;
+  o.refused = what;
+  return false;
 }
 
 // A whole number from lo to hi, and nothing after it.
@@ -57,15 +64,18 @@ bool readWhole(const char* text, int lo, int hi, int& number) {
 // byte keeps its top bit clear, so powers stop at 127.
 struct NumberOption {
   const char* name;
-  int* value;
+  int Settings::*value;
   int lo;
   int hi;
   const char* refusal;
 };
 const NumberOption numberOptions[] = {
-    {"--band", &band, 0, 320, "--band takes a whole number of columns from 0 to 320, not"},
-    {"--turn-power", &pwr, 0, 127, "--turn-power takes a whole number from 0 to 127, not"},
-    {"--drive-power", &drivePower, 0, 127, "--drive-power takes a whole number from 0 to 127, not"},
+    {"--band", &Settings::band, 0, 320,
+     "--band takes a whole number of columns from 0 to 320, not"},
+    {"--turn-power", &Settings::pwr, 0, 127,
+     "--turn-power takes a whole number from 0 to 127, not"},
+    {"--drive-power", &Settings::drivePower, 0, 127,
+     "--drive-power takes a whole number from 0 to 127, not"},
 };
 
 // A device path that exists must be a character device; one that does not may appear later.
@@ -74,64 +84,76 @@ bool usableDevice(const char* path) {
   return path[0] != '\0' && (stat(path, &st) != 0 || S_ISCHR(st.st_mode));
 }
 
-// Takes "--name VALUE" or "--name=VALUE" at argv[i]; returns whether arg is that option, with
-// `value` null when the value is missing.
-bool option(const char* name, int argc, const char* const argv[], int& i, const char*& value) {
-  const char* arg = argv[i];
-  const size_t length = std::strlen(name);
-  if (std::strncmp(arg, name, length) != 0) return false;
-  if (arg[length] == '=') {
-    value = arg + length + 1;
-    return true;
-  }
-  if (arg[length] != '\0') return false;
-  value = i + 1 < argc ? argv[++i] : nullptr;
+// Takes "--name VALUE" or "--name=VALUE" at args[i]; returns whether arg is that option, with
+// `value` null when the value is missing. The value points into args.
+bool option(const char* name, Args args, size_t& i, const char*& value) {
+  std::string_view text;
+  bool missing = false;
+  if (!cli::valueOption(name, args, i, text, missing)) return false;
+  value = missing ? nullptr : text.data();  // the rest of a C string
   return true;
 }
 
-// Takes the option at argv[i], and its value; returns -1 when it is taken, else the exit status
-// after saying why not.
-int takeOption(int argc, const char* const argv[], int& i) {
-  const char* arg = argv[i];
+// Takes the option at argv[i], and its value; returns whether it is taken.
+bool takeOption(Args args, size_t& i, Options& o) {
+  const char* arg = args[i];
   const char* value = nullptr;
-  for (const NumberOption& o : numberOptions) {
-    if (!option(o.name, argc, argv, i, value)) continue;
-    if (value == nullptr) return refuse("option needs a number:", arg);
-    return readWhole(value, o.lo, o.hi, *o.value) ? -1 : refuse(o.refusal, value);
+  Settings& s = o.settings;
+  for (const NumberOption& n : numberOptions) {
+    if (!option(n.name, args, i, value)) continue;
+    if (value == nullptr) return refuse(o, "option needs a number:", arg);
+    return readWhole(value, n.lo, n.hi, s.*n.value) || refuse(o, n.refusal, value);
   }
-  if (option("--stale-after", argc, argv, i, value)) {
-    if (value == nullptr) return refuse("option needs a number of milliseconds:", arg);
-    if (readWhole(value, 1, INT_MAX, staleAfter)) return -1;
-    return refuse("--stale-after takes a whole number of milliseconds, 1 or more, not", value);
+  if (option("--stale-after", args, i, value)) {
+    if (value == nullptr) return refuse(o, "option needs a number of milliseconds:", arg);
+    return readWhole(value, 1, INT_MAX, s.staleAfter) ||
+           refuse(o, "--stale-after takes a whole number of milliseconds, 1 or more, not", value);
   }
-  if (option("--device", argc, argv, i, value)) {
-    if (value == nullptr) return refuse("option needs a device path:", arg);
+  if (option("--device", args, i, value)) {
+    if (value == nullptr) return refuse(o, "option needs a device path:", arg);
     if (!usableDevice(value)) {
-      return refuse("--device takes a character device (or one yet to appear), not", value);
+      return refuse(o, "--device takes a character device (or one yet to appear), not", value);
     }
-    device = value;
-    return -1;
+    s.device = value;
+    return true;
   }
-  return refuse(arg[0] == '-' ? "unknown option" : "unexpected argument", arg);
+  return refuse(o, arg[0] == '-' ? "unknown option" : "unexpected argument", arg);
 }
 
 }  // namespace
 
-int readArguments(int argc, const char* const argv[]) {
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
+Options readOptions(int argc, const char* const argv[]) {
+  Options o;
+  const Args args(argv, static_cast<size_t>(argc));
+  for (size_t i = 1; i < args.size(); ++i) {
+    const char* arg = args[i];
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-      std::printf("%s%s", usage, help);
-      return 0;
+      o.asked = Options::Asked::help;
+      return o;
     }
     if (std::strcmp(arg, "--version") == 0) {
+      o.asked = Options::Asked::version;
+      return o;
+    }
+    if (!takeOption(args, i, o)) return o;
+  }
+  return o;
+}
+
+int answer(const Options& o) {
+  switch (o.asked) {
+    case Options::Asked::help:
+      std::printf("%s%s", usage, help);
+      return 0;
+    case Options::Asked::version:
       std::printf("steer %s\n", STEER_VERSION);
       return 0;
-    }
-    const int status = takeOption(argc, argv, i);
-    if (status >= 0) return status;
+    case Options::Asked::refused:
+      (void)std::fprintf(stderr, "steer: %s '%s'\n%s", o.reason, o.refused, usage);
+      return 2;
+    default:
+      return -1;
   }
-  return -1;
 }
 
 }  // namespace steer

@@ -1,13 +1,24 @@
 // The controller's command line: `steer [--device PATH] [--stale-after MS] [--band PX] ...`,
-// `steer --help`, `steer --version`.
+// `steer --help`, `steer --version`. Read without printing or exiting, so that the program and
+// the simulator take the same options.
 #pragma once
+
+#include "decide.h"
 
 namespace steer {
 
-// Reads the arguments, setting device, staleAfter, band and the powers. Returns -1 when the
-// controller should steer. Otherwise it has printed what was asked for (help, version: standard
-// output) or why it refuses (a one-line reason and the usage: standard error), and returns the exit
-// status, 0 or 2.
-int readArguments(int argc, const char* const argv[]);
+struct Options {
+  enum class Asked { steer, help, version, refused } asked = Asked::steer;
+  Settings settings;
+  const char* reason = "";   // refused: why, ending where the refused text follows
+  const char* refused = "";  // the text refused
+};
+
+// Reads the arguments after argv[0]; the device path points into argv.
+Options readOptions(int argc, const char* const argv[]);
+
+// What the program does with them: prints the help or version (standard output) or the refusal
+// and usage (standard error) and returns the exit status, 0 or 2; -1 when it should steer.
+int answer(const Options& options);
 
 }  // namespace steer

@@ -7,10 +7,9 @@
 #include <csignal>
 
 #include "controller_fixture.h"
-#include "freshness.h"
 #include "link_report.h"
 #include "recording_serial.h"
-#include "steer.h"
+#include "signals.h"
 #include "text.h"
 
 using recording::Call;
@@ -45,20 +44,13 @@ void expectWholeCycles() {
   }
 }
 
-// Runs the loop until it ends; returns what it printed.
-std::string runToEnd() {
-  CaptureStdout();
-  EXPECT_EQ(steer::run(), 0);
-  return GetCapturedStdout();
-}
-
 }  // namespace
 
 class BoardLink : public ControllerTest {};
 
 TEST_F(BoardLink, CommandGoesOutAsPowerThenDirectionEachInItsOwnCycle) {
   CaptureStdout();
-  steer::toArduino(1, 50);
+  controller.toArduino(1, 50);
   EXPECT_EQ(GetCapturedStdout(), "nap = 1, pwr = 50");
   EXPECT_EQ(recording::calls.size(), 6U);
   EXPECT_EQ(recording::bytes(), "\x32\x81");
@@ -72,12 +64,12 @@ TEST_F(BoardLink, AWriteThatFindsNoRoomWaitsAgainAndAnInterruptedOneIsDone) {
   recording::roomGoneWrites = 2;
   CaptureStdout();
   CaptureStderr();
-  steer::toArduino(1, 50);
+  controller.toArduino(1, 50);
   recording::writeError = EINTR;
   recording::after = [](const Call& c) {
     if (c.kind == Call::Write) recording::writeError = 0;
   };
-  steer::toArduino(2, 50);
+  controller.toArduino(2, 50);
   EXPECT_EQ(GetCapturedStderr(), "");
   EXPECT_EQ(GetCapturedStdout(), "nap = 1, pwr = 50nap = 2, pwr = 50");
   EXPECT_EQ(recording::bytes(), "\x32\x81\x32\x82");
@@ -89,17 +81,17 @@ TEST_F(BoardLink, AWriteThatFindsNoRoomWaitsAgainAndAnInterruptedOneIsDone) {
 // A line that fails for a moment and works again is not news: what the operator is told of it
 // waits for a pause, by when the line works as it did.
 TEST_F(BoardLink, ALineThatFailsForAMomentIsNotNews) {
-  const std::int64_t start = steer::monotonicMs();
+  const std::int64_t start = clock.nowMs();
   CaptureStdout();
   CaptureStderr();
-  steer::toArduino(1, 50);
+  controller.toArduino(1, 50);
   recording::writeError = EIO;
   recording::after = [](const Call& c) {
     if (c.kind == Call::Write) recording::writeError = 0;
   };
-  steer::toArduino(1, 50);
-  linkTell(steer::link);
-  const bool quick = steer::monotonicMs() - start < 200;
+  controller.toArduino(1, 50);
+  line.tell(false);
+  const bool quick = clock.nowMs() - start < 200;
   EXPECT_EQ(GetCapturedStdout(), "nap = 1, pwr = 50nap = 1, pwr = 50");
   const std::string told = GetCapturedStderr();
   EXPECT_EQ(recording::bytes(), "\x32\x81\x81");
@@ -109,15 +101,15 @@ TEST_F(BoardLink, ALineThatFailsForAMomentIsNotNews) {
 
 TEST_F(BoardLink, AlignedCommandCarriesItsOwnPowerNotTheProgramWideOne) {
   CaptureStdout();
-  steer::toArduino(5, 100);
+  controller.toArduino(5, 100);
   EXPECT_EQ(GetCapturedStdout(), "nap = 5, pwr = 100");
   EXPECT_EQ(recording::bytes(), "\x64\x85");
 }
 
 TEST_F(BoardLink, SuccessiveEchoesRunTogetherWithoutLineBreaks) {
   CaptureStdout();
-  steer::toArduino(2, 50);
-  steer::toArduino(2, 50);
+  controller.toArduino(2, 50);
+  controller.toArduino(2, 50);
   EXPECT_EQ(GetCapturedStdout(), "nap = 2, pwr = 50nap = 2, pwr = 50");
 }
 
@@ -128,7 +120,7 @@ TEST_F(BoardLink, HandlerOnlyRaisesTheFlagAndTheLoopSendsTheStop) {
   EXPECT_TRUE(recording::calls.empty()) << "the handler itself touched the line";
 
   CaptureStdout();
-  steer::sendPendingStops();
+  controller.sendPendingStops();
   EXPECT_EQ(GetCapturedStdout(), farewell);
   EXPECT_EQ(recording::bytes(), std::string("\x00\x80", 2));
   expectWholeCycles();
@@ -139,16 +131,16 @@ TEST_F(BoardLink, HandlerOnlyRaisesTheFlagAndTheLoopSendsTheStop) {
 // Ending signals that keep coming on a line that takes no byte: each gets its stop sequence, and
 // all are done within 1.5 s of the first, however many come; before them a byte waits 0.5 s.
 TEST_F(BoardLink, StopsOfTheEndAllFitInOneBoundOnALineThatTakesNoByte) {
-  holdClock();
+  clock.hold();
   CaptureStdout();
   CaptureStderr();
-  steer::toArduino(1, 50);
-  recording::room = [] {
-    advanceClock(recording::bounds.back());  // the whole wait goes by
+  controller.toArduino(1, 50);
+  recording::room = [this] {
+    clock.advance(recording::bounds.back());  // the whole wait goes by
     return LineWait::timedOut;
   };
   for (int i = 0; i < 4; ++i) steer::signalHandler(SIGTERM);
-  steer::sendPendingStops();
+  controller.sendPendingStops();
   EXPECT_EQ(recording::bounds,
             (std::vector<int>{500, 500, 500, 500, 500, 500, 500, 0, 0, 0, 0, 0}));
   EXPECT_EQ(countOf(GetCapturedStdout(), farewell), 4U);
@@ -159,8 +151,8 @@ TEST_F(BoardLink, StopsOfTheEndAllFitInOneBoundOnALineThatTakesNoByte) {
 // size and second unchanged, is followed for many times the limit without a stop; quiet for the
 // limit, the board is stopped once however long it stays quiet; writing again, steering resumes.
 TEST_F(BoardLink, StaleAfterStopsOnceWhenTheProducerGoesQuietAndNeverWhileItWrites) {
-  steer::staleAfter = 100;
-  holdClock();
+  controller.settings.staleAfter = 100;
+  clock.hold();
   write("t.txt", "0 0 0 0 0 0 0 0");
   long frame = 0;
   const auto produce = [&frame] {
@@ -169,27 +161,27 @@ TEST_F(BoardLink, StaleAfterStopsOnceWhenTheProducerGoesQuietAndNeverWhileItWrit
     EXPECT_EQ(utimensat(AT_FDCWD, "b.txt", times, 0), 0);
   };
   produce();
-  steer::positionsStale();  // the first look only takes note
+  controller.positionsStale();  // the first look only takes note
   produce();
-  ASSERT_FALSE(steer::positionsStale());
+  ASSERT_FALSE(controller.positionsStale());
   recording::reset();
   CaptureStderr();
   for (int i = 0; i < 40; ++i) {
-    advanceClock(33);
+    clock.advance(33);
     produce();
-    EXPECT_FALSE(steer::positionsStale()) << "frame " << frame;
+    EXPECT_FALSE(controller.positionsStale()) << "frame " << frame;
   }
-  advanceClock(99);
-  EXPECT_FALSE(steer::positionsStale());
+  clock.advance(99);
+  EXPECT_FALSE(controller.positionsStale());
   for (int ms : {1, 100, 1000, 10000}) {
-    advanceClock(ms);
-    EXPECT_TRUE(steer::positionsStale()) << ms;
+    clock.advance(ms);
+    EXPECT_TRUE(controller.positionsStale()) << ms;
   }
   EXPECT_EQ(recording::bytes(), std::string("\x00\x80", 2));
   for (int i = 0; i < 3; ++i) {
     produce();
-    EXPECT_FALSE(steer::positionsStale());
-    advanceClock(99);
+    EXPECT_FALSE(controller.positionsStale());
+    clock.advance(99);
   }
   EXPECT_EQ(GetCapturedStderr(),
             "steer: no new positions for 100 ms; board stopped\n"
@@ -199,9 +191,9 @@ TEST_F(BoardLink, StaleAfterStopsOnceWhenTheProducerGoesQuietAndNeverWhileItWrit
 TEST_F(BoardLink, NothingButStopsGoesOutOnceAStopWasAskedFor) {
   steer::signalHandler(SIGINT);
   CaptureStdout();
-  steer::sendPendingStops();
+  controller.sendPendingStops();
   recording::reset();
-  steer::toArduino(1, 50);
+  controller.toArduino(1, 50);
   EXPECT_EQ(GetCapturedStdout(), farewell);
   EXPECT_TRUE(recording::calls.empty());
 }
@@ -235,7 +227,9 @@ TEST_P(InterruptedLoop, SendsOnlyStopsOnceInterruptedAndEchoesNothingForThatPass
   };
   std::string out = "nap = 1, pwr = 50";
   for (int i = 0; i < at.times; ++i) out += farewell;
-  EXPECT_EQ(runToEnd(), out);
+  CaptureStdout();
+  EXPECT_EQ(controller.run(), 0);
+  EXPECT_EQ(GetCapturedStdout(), out);
   EXPECT_EQ(recording::bytes(), at.line);
   expectWholeCycles();
 }
@@ -258,7 +252,7 @@ TEST_F(ControllerTest, LoopNeverEndsWithAStopStillPending) {
   steer::exit = 2;
   steer::stopsPending = 1;
   CaptureStdout();
-  EXPECT_EQ(steer::run(), 0);
+  EXPECT_EQ(controller.run(), 0);
   EXPECT_EQ(GetCapturedStdout(), farewell);
   EXPECT_EQ(recording::bytes(), std::string("\x00\x80", 2));
 }
@@ -295,7 +289,9 @@ TEST_P(SignalDuringAStop, GetsAStopOfItsOwnAfterIt) {
       EXPECT_EQ(std::raise(at.second), 0);
     }
   };
-  EXPECT_EQ(countOf(runToEnd(), farewell), at.farewells);
+  CaptureStdout();
+  EXPECT_EQ(controller.run(), 0);
+  EXPECT_EQ(countOf(GetCapturedStdout(), farewell), at.farewells);
   EXPECT_EQ(recording::bytes(), std::string("\x32\x81\x32\x00\x80\x00\x80", 7));
   expectWholeCycles();
   sigset_t pending;
@@ -356,7 +352,7 @@ TEST_P(LineFailing, TellsTheOperatorOnceAndEndsWithItsStatus) {
   };
   CaptureStdout();
   CaptureStderr();
-  EXPECT_EQ(steer::run(), f.status);
+  EXPECT_EQ(controller.run(), f.status);
   // The serial devices named are those of the machine the test runs on.
   std::string told = f.told;
   char devices[256];

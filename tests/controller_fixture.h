@@ -1,11 +1,32 @@
-// A fixture for tests of the controller's own code: start-up state, a recording serial line, and
-// a fresh working directory for the position files.
+// A fixture for tests of the controller's own code: a controller with steer's defaults, its line
+// the board's device through a recording serial layer, its clock one that a test may hold still,
+// and a fresh working directory for the position files.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
+
+#include "controller.h"
+#include "device_line.h"
+#include "position_files.h"
+
+// The machine's clock until a test holds it still; then it moves only by hand, and never back.
+class TestClock : public steer::Clock {
+ public:
+  std::int64_t nowMs() override { return held_ ? heldMs_ : real_.nowMs(); }
+  void hold() {
+    heldMs_ = nowMs();
+    held_ = true;
+  }
+  void advance(int ms) { heldMs_ += ms; }
+
+ private:
+  steer::MonotonicClock real_;
+  bool held_ = false;
+  std::int64_t heldMs_ = 0;
+};
 
 class ControllerTest : public ::testing::Test {
  protected:
@@ -15,10 +36,10 @@ class ControllerTest : public ::testing::Test {
   // Replaces a file in the working directory.
   static void write(const std::string& name, const std::string& text);
 
-  // The controller's monotonic clock, held still from now until the test ends; it moves only by
-  // `ms` at a time, and never back.
-  static void holdClock();
-  static void advanceClock(int ms);
+  TestClock clock;
+  steer::PositionFiles files;
+  steer::DeviceLine line{"/dev/ttyUSB0", clock};
+  steer::Controller controller{steer::Settings{}, clock, files, line};
 
  private:
   std::filesystem::path dir_;

@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "controller_fixture.h"
-#include "steer.h"
+#include "decide.h"
 
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
@@ -16,11 +16,12 @@ constexpr float notANumber = std::numeric_limits<float>::quiet_NaN();
 constexpr float infinity = std::numeric_limits<float>::infinity();
 
 // What the operator is told once a file has read the same for longer than a passing state lasts.
-std::string toldOfTwoReads(void (*read)(), steer::FileReport& report) {
-  read();
+std::string toldOfTwoReads(steer::Controller& c, void (steer::Controller::*read)(),
+                           steer::FileReport& report) {
+  (c.*read)();
   report.sinceMs -= 1000;
   CaptureStderr();
-  read();
+  (c.*read)();
   return GetCapturedStderr();
 }
 
@@ -41,13 +42,14 @@ struct ObjectCase {
 class ObjectFile : public ControllerTest, public testing::WithParamInterface<ObjectCase> {};
 
 TEST_P(ObjectFile, LeavesThePosition) {
-  steer::b[0] = -1;
-  steer::b[1] = -2;
+  controller.positions.b[0] = -1;
+  controller.positions.b[1] = -2;
   write("b.txt", GetParam().text);
-  EXPECT_EQ(toldOfTwoReads(steer::readObjectPosition, steer::objectFile),
-            GetParam().whole ? "" : objectLacks);
-  EXPECT_EQ(steer::b[0], GetParam().x);
-  EXPECT_EQ(steer::b[1], GetParam().y);
+  EXPECT_EQ(
+      toldOfTwoReads(controller, &steer::Controller::readObjectPosition, controller.objectFile),
+      GetParam().whole ? "" : objectLacks);
+  EXPECT_EQ(controller.positions.b[0], GetParam().x);
+  EXPECT_EQ(controller.positions.b[1], GetParam().y);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -64,19 +66,20 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ControllerTest, ObjectThatIsNotANumberIsReadAsSuch) {
   write("b.txt", "(nan, 3)");
-  steer::readObjectPosition();
-  EXPECT_TRUE(std::isnan(steer::b[0]));
+  controller.readObjectPosition();
+  EXPECT_TRUE(std::isnan(controller.positions.b[0]));
 }
 
 TEST_F(ControllerTest, MissingObjectFileKeepsTheEarlierValues) {
-  steer::b[0] = 412;
-  EXPECT_EQ(toldOfTwoReads(steer::readObjectPosition, steer::objectFile),
-            "steer: b.txt is missing; keeping its last values\n");
-  EXPECT_EQ(steer::b[0], 412.0F);
-  EXPECT_EQ(steer::f, nullptr);
+  controller.positions.b[0] = 412;
+  EXPECT_EQ(
+      toldOfTwoReads(controller, &steer::Controller::readObjectPosition, controller.objectFile),
+      "steer: b.txt is missing; keeping its last values\n");
+  EXPECT_EQ(controller.positions.b[0], 412.0F);
+  EXPECT_EQ(files.f, nullptr);
   write("b.txt", "(1, 2)");
   CaptureStderr();
-  steer::readObjectPosition();
+  controller.readObjectPosition();
   EXPECT_EQ(GetCapturedStderr(), "steer: b.txt reads whole again\n");
 }
 
@@ -84,16 +87,18 @@ class GoalFile : public ControllerTest {
  protected:
   void SetUp() override {
     ControllerTest::SetUp();
-    for (int i = 0; i < 8; ++i) steer::m[i] = static_cast<float>(-1 - i);
+    for (int i = 0; i < 8; ++i) controller.positions.m[i] = static_cast<float>(-1 - i);
   }
-  static void read(const std::string& text) {
+  void read(const std::string& text) {
     write("t.txt", text);
-    steer::readGoalPoints();
+    controller.readGoalPoints();
   }
-  static std::string told() { return toldOfTwoReads(steer::readGoalPoints, steer::goalFile); }
-  static void expectM(std::initializer_list<float> want) {
+  std::string told() {
+    return toldOfTwoReads(controller, &steer::Controller::readGoalPoints, controller.goalFile);
+  }
+  void expectM(std::initializer_list<float> want) {
     int i = 0;
-    for (float v : want) EXPECT_EQ(steer::m[i++], v) << "m[" << i - 1 << "]";
+    for (float v : want) EXPECT_EQ(controller.positions.m[i++], v) << "m[" << i - 1 << "]";
   }
 };
 
@@ -129,7 +134,7 @@ TEST_F(GoalFile, EmptyMissingOrUnreadableFileChangesNothing) {
   std::filesystem::create_directory("t.txt");
   EXPECT_EQ(told(), "steer: cannot read t.txt: Is a directory; keeping its last values\n");
   expectM({-1, -2, -3, -4, -5, -6, -7, -8});
-  EXPECT_EQ(steer::f, nullptr);
+  EXPECT_EQ(files.f, nullptr);
 }
 
 // One row of the decision table: object x, goal points' x (m[2], m[6]), the command expected,
@@ -150,17 +155,21 @@ void PrintTo(const Row& r, std::ostream* os) {
       << " (band " << r.band << ", powers " << r.turn << " " << r.drive << ")";
 }
 
-class CentreBand : public ControllerTest, public testing::WithParamInterface<Row> {};
+class CentreBand : public testing::TestWithParam<Row> {};
 
 TEST_P(CentreBand, PicksTheCommand) {
   const Row row = GetParam();
-  steer::band = row.band;
-  steer::pwr = row.turn;
-  steer::drivePower = row.drive;
-  steer::b[0] = row.x;
-  steer::m[2] = row.m2;
-  steer::m[6] = row.m6;
-  const steer::Command c = steer::decide(320);
+  steer::Settings s;
+  s.band = row.band;
+  s.pwr = row.turn;
+  s.drivePower = row.drive;
+  steer::Positions p;
+  p.objectRead = true;
+  p.goalRead = true;
+  p.b[0] = row.x;
+  p.m[2] = row.m2;
+  p.m[6] = row.m6;
+  const steer::Command c = steer::decide(s, p).command;
   EXPECT_EQ(c.nap, row.nap);
   if (row.nap != 0) {
     EXPECT_EQ(c.power, row.power);
@@ -191,45 +200,45 @@ INSTANTIATE_TEST_SUITE_P(
 // No command rests on a position never read: none before b.txt has been read whole, and none
 // that lines up with the goal before t.txt has; each wait told once.
 TEST_F(ControllerTest, SendsNothingOnPositionsNeverRead) {
-  steer::objectRead = false;
-  steer::goalRead = false;
+  controller.positions.objectRead = false;
+  controller.positions.goalRead = false;
   CaptureStderr();
-  EXPECT_EQ(steer::decide(320).nap, 0);
+  EXPECT_EQ(controller.decide().nap, 0);
   write("b.txt", "(400");
-  steer::readObjectPosition();
-  EXPECT_EQ(steer::decide(320).nap, 0) << "read in part";
+  controller.readObjectPosition();
+  EXPECT_EQ(controller.decide().nap, 0) << "read in part";
   write("b.txt", "(400, 200)");
-  steer::readObjectPosition();
-  EXPECT_EQ(steer::decide(320).nap, 1) << "turning needs no goal";
+  controller.readObjectPosition();
+  EXPECT_EQ(controller.decide().nap, 1) << "turning needs no goal";
   write("b.txt", "(320, 200)");
-  steer::readObjectPosition();
-  EXPECT_EQ(steer::decide(320).nap, 0);
+  controller.readObjectPosition();
+  EXPECT_EQ(controller.decide().nap, 0);
   write("t.txt", "0 0 320 0 0 0 320");
-  steer::readGoalPoints();
-  EXPECT_EQ(steer::decide(320).nap, 0) << "t.txt read in part";
+  controller.readGoalPoints();
+  EXPECT_EQ(controller.decide().nap, 0) << "t.txt read in part";
   write("t.txt", "0 0 320 0 0 0 320 0");
-  steer::readGoalPoints();
-  EXPECT_EQ(steer::decide(320).nap, 5);
+  controller.readGoalPoints();
+  EXPECT_EQ(controller.decide().nap, 5);
   std::filesystem::remove("t.txt");
   std::filesystem::remove("b.txt");
-  steer::readGoalPoints();
-  steer::readObjectPosition();
-  EXPECT_EQ(steer::decide(320).nap, 5) << "a file gone keeps its last values";
+  controller.readGoalPoints();
+  controller.readObjectPosition();
+  EXPECT_EQ(controller.decide().nap, 5) << "a file gone keeps its last values";
   EXPECT_EQ(GetCapturedStderr(),
             "steer: waiting for b.txt before steering\n"
             "steer: waiting for t.txt before lining up with the goal\n");
 }
 
 TEST_F(ControllerTest, GoalIsStoredOnlyWhileTheObjectIsCentred) {
-  steer::m[2] = 500;
-  steer::m[6] = 500;
-  steer::b[0] = 320;
-  steer::decide(320);
-  EXPECT_EQ(steer::goal, 500);
-  steer::m[2] = 0;
-  steer::b[0] = 100;
-  steer::decide(320);
-  EXPECT_EQ(steer::goal, 500);
+  controller.positions.m[2] = 500;
+  controller.positions.m[6] = 500;
+  controller.positions.b[0] = 320;
+  controller.decide();
+  EXPECT_EQ(controller.goal, 500);
+  controller.positions.m[2] = 0;
+  controller.positions.b[0] = 100;
+  controller.decide();
+  EXPECT_EQ(controller.goal, 500);
 }
 
 TEST(GoalFromMean, TruncatesTowardZeroAndSaturates) {

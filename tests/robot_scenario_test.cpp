@@ -52,6 +52,11 @@ TEST(RobotScenario, RefusesAFaultyFileWithTheFaultsLine) {
       {"[camera]\nout_of_view = \"hide\"\n",
        "2: camera.out_of_view must be \"keep\", \"remove\", \"search-left\" or"},
       {"[run]\nfirmware = \"nowhere.elf\"\n", "2: run.firmware: no image at "},
+      {"[camera]\nnoise_sd_px = -1\n", "2: camera.noise_sd_px must be 0 or more, not -1"},
+      {"[camera]\nmissed_share = 1.5\n", "2: camera.missed_share must be from 0 to 1, not 1.5"},
+      {"[camera]\nfalse_ball_share = -0.1\n", "2: camera.false_ball_share must be from 0 to 1"},
+      {"[run]\nseed = 2.5\n", "2: run.seed must be a whole number, not 2.5"},
+      {"[run]\nseed = -1\n", "2: run.seed must be from 0 to 999999, not -1"},
       {"[field]\nball_bearing_deg = [0,\n  200]\n", "3: field.ball_bearing_deg must be from -180"},
       {"[field]\nball_bearing_deg = []\n", "2: ball_bearing_deg lists no value"},
       {"[[camera]]\nframe_rate_hz = [30, 10]\n", "2: frame_rate_hz: a section listed as several"},
@@ -121,6 +126,33 @@ TEST(RobotScenario, ASweepRunsEveryCombinationTheLastListedFastest) {
   EXPECT_EQ(robot::scenarioJson(last)["field"]["goal_right_m"], 0.2);
   EXPECT_EQ(last.run.firmware, dir + "/images/board.elf");
   EXPECT_EQ(last.steer.options, (std::vector<std::string>{"--band", "40", "--turn-power", "25"}));
+}
+
+// A list of seeds repeats a run with other errors; the camera's errors say their units.
+TEST(RobotScenario, ASweepOverSeedsAndCamerasWithErrors) {
+  const std::string dir = folder();
+  const std::string file = R"(
+[[camera]]
+noise_sd_px = 2
+missed_share = 0.05
+false_ball_share = 0.01
+[[camera]]
+[run]
+seed = [3, 4]
+)";
+  std::vector<robot::Scenario> runs;
+  std::string why;
+  ASSERT_TRUE(robot::loadScenarios(saved(dir, "seeds.toml", file), runs, why)) << why;
+  ASSERT_EQ(runs.size(), 4U);
+  EXPECT_EQ(runs[0].label, "camera=2px+missed5%+false_ball1% seed=3");  // the file's order
+  // A sweep's summary takes each camera over the seeds, as over the places of the ball.
+  ASSERT_EQ(runs[0].varied.size(), 2U);
+  EXPECT_FALSE(runs[0].varied[0].situation);
+  EXPECT_TRUE(runs[0].varied[1].situation);
+  EXPECT_EQ(runs[3].label, "camera=defaults seed=4");
+  EXPECT_EQ(runs[1].run.seed, 4);
+  EXPECT_EQ(runs[1].camera.missedShare, 0.05);
+  EXPECT_EQ(runs[3].camera.noiseSdPx, 0);
 }
 
 TEST(RobotScenario, TheExamplesSpellOutTheDefaultsAndTheGrid) {
@@ -321,11 +353,11 @@ TEST(RobotSweepReport, SummarisesEachSettingsLineOverTheBallsPlaces) {
   std::ifstream summary(dir + "/summary.csv");
   std::vector<std::string> lines;
   for (std::string line; std::getline(summary, line);) lines.push_back(line);
-  EXPECT_EQ(lines, (std::vector<std::string>{
-                       "band,runs,runs_done,share_scored,median_time_to_goal_s,"
-                       "median_final_ball_distance_m,median_first_in_band_s,median_share_in_band",
-                       "\"100\",3,2,1.0000,2.500,0.1500,,0.0000",
-                       "\"10\",3,3,0.3333,,0.2000,,0.0000"}));
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{
+                "band,runs,runs_done,share_scored,median_time_to_goal_s,"
+                "median_final_ball_distance_m,median_first_in_band_s,median_share_in_band",
+                "\"100\",3,2,1.0000,2.500,0.1500,,0.0000", "\"10\",3,3,0.3333,,0.2000,,0.0000"}));
 }
 
 struct Shot {

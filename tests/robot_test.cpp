@@ -14,8 +14,8 @@
 #include "engine.h"
 #include "lockstep.h"
 #include "measures.h"
+#include "position_files.h"
 #include "realtime.h"
-#include "steer.h"
 
 namespace {
 
@@ -78,12 +78,11 @@ TEST_P(CameraAndSteer, PutsTheBallWhereThePinholeModelSaysAndSteerAnswers) {
   const double f = 320 / std::tan(s.camera.fieldOfViewDeg / 2 * degrees);
   EXPECT_NEAR(producer.u(), 320 + f * std::tan(c.bearingDeg * degrees), 0.05) << c.what;
   EXPECT_DOUBLE_EQ(producer.goalColumn(), 320) << c.what;
-  const fs::path before = fs::current_path();
-  fs::current_path(folder.path);
-  steer::readGoalPoints();
-  steer::readObjectPosition();
-  const steer::Command command = steer::decide(320);
-  fs::current_path(before);
+  steer::PositionFiles files(folder.path);
+  steer::Positions seen;
+  seen.goalRead = files.readGoalPoints(seen.m).values == 8;
+  seen.objectRead = files.readObjectPosition(seen.b).values == 2;
+  const steer::Command command = steer::decide(steer::Settings{}, seen).command;
   EXPECT_EQ(command.nap, c.code) << c.what << ": u = " << producer.u();
 }
 
@@ -273,10 +272,13 @@ TEST(Lockstep, BallAheadIsDrivenIntoTheGoalInTheTimeTheSpeedGives) {
 }
 
 // Two runs of one scenario, the ball off to the side so that steer turns and the files change
-// often, record the very same samples and events.
+// often, and the camera erring, record the very same samples and events.
 TEST(Lockstep, TwoRunsOfOneScenarioRecordTheSame) {
   robot::RunPlan plan = aheadPlan(2);
   plan.scenario.field.ballBearingDeg = 45;
+  plan.scenario.camera.noiseSdPx = 2;
+  plan.scenario.camera.missedShare = 0.05;
+  plan.scenario.camera.falseBallShare = 0.01;
   robot::Run first;
   robot::Run second;
   std::string why;
@@ -332,6 +334,35 @@ TEST(RealTime, RealSteerScoresAndItsCtrlCStopsTheMotors) {
   EXPECT_GT(run.events.back().t, s.run.durationS);
   EXPECT_EQ(run.samples.back().leftDuty, 0);
   EXPECT_EQ(run.samples.back().rightDuty, 0);
+}
+
+// steer's options work alike on both clocks, since lockstep runs steer's own controller. A
+// camera at 2 pictures a second leaves the files unchanged for 500 ms after each picture, so
+// that --stale-after 100 stops the board after each of the six in 3 s, and its Ctrl-C once more;
+// every frame between carries --drive-power's 70.
+TEST(BothClocks, SteerHonoursItsOptionsAsTheProgramDoes) {
+  robot::RunPlan plan = aheadPlan(3);
+  plan.scenario.camera.frameRateHz = 2;
+  plan.steerArgs = {"--stale-after", "100", "--drive-power", "70"};
+  plan.steerCommand = {STEER_PROGRAM, "--stale-after", "100", "--drive-power", "70"};
+  for (const bool lockstep : {true, false}) {
+    robot::Run run;
+    std::string why;
+    const bool ran = lockstep ? robot::runLockstep(plan, run, why)
+                              : robot::runRealTime(plan, run, why) == robot::RealTimeEnd::done;
+    if (!lockstep && !ran) {
+      GTEST_SKIP() << "real time: " << why;
+    }
+    ASSERT_TRUE(ran) << why;
+    int stops = 0;
+    int others = 0;  // frames but code 5 at 70
+    for (const robot::LineEvent& e : run.events) {
+      stops += e.code == 0 ? 1 : 0;
+      others += e.code != 0 && (e.code != 5 || e.power != 70) ? 1 : 0;
+    }
+    EXPECT_EQ(others, 0);
+    EXPECT_EQ(stops, 7) << (lockstep ? "lockstep" : "real time");
+  }
 }
 
 }  // namespace

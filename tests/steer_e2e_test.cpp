@@ -452,13 +452,14 @@ TEST_P(SteerOnUnusableFiles, SendsWhatTheirValuesAmountTo) {
   EXPECT_EQ(box.out(), repeat(u.echo, echoes) + farewell);
 }
 
-const std::string goalMissing = "steer: t.txt is missing; keeping its last values\n";
+// Files never read whole have no last values to keep.
+const std::string goalMissing = "steer: t.txt is missing; waiting for it\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Files, SteerOnUnusableFiles,
     testing::Values(Unusable{"MissingSendNothingUntilTheObjectIsRead", nullptr, "", "",
                              "steer: waiting for b.txt before steering\n" + goalMissing +
-                                 "steer: b.txt is missing; keeping its last values\n"},
+                                 "steer: b.txt is missing; waiting for it\n"},
                     Unusable{"ObjectNotANumber", "(nan, 200)", "", "", goalMissing}),
     [](const testing::TestParamInfo<Unusable>& info) { return info.param.name; });
 
@@ -641,16 +642,15 @@ TEST_F(SteerOnALine, GivesUpOnALineThatTakesNoBytesAndStillEndsOnASignal) {
 TEST_F(SteerOnALine, TellsOfPositionFilesItCannotUseOnceAndWhenTheyAreWholeAgain) {
   box.writeFile("b.txt", "400, 200");
   start();
-  const std::string goal = "steer: t.txt is missing; keeping its last values\n";
-  const std::string object =
-      "steer: b.txt holds less than \"(x, y\"; keeping the last values of the rest\n";
+  const std::string goal = "steer: t.txt is missing; waiting for it\n";
+  const std::string object = "steer: b.txt holds less than \"(x, y\"; waiting for a whole one\n";
   const std::string waiting = "steer: waiting for b.txt before steering\n";
   // The wait at once, then both once, in the order their 200 ms ran out.
   ASSERT_TRUE(box.collectUntil(
       [&] { return box.err().size() == waiting.size() + goal.size() + object.size(); }));
   const std::string broken = box.err();
   EXPECT_TRUE(broken == waiting + goal + object || broken == waiting + object + goal) << broken;
-  const std::string whole = "steer: b.txt reads whole again\n";
+  const std::string whole = "steer: b.txt reads whole\n";
   box.writeFile("b.txt", "(400, 0)");
   ASSERT_TRUE(box.collectUntil([&] { return box.err() == broken + whole; })) << box.err();
   // A producer that rewrites a file in place empties it for a moment: that is not news. Here the
@@ -669,7 +669,7 @@ TEST_F(SteerOnALine, TellsOfPositionFilesItCannotUseOnceAndWhenTheyAreWholeAgain
   }
   EXPECT_EQ(box.err(), broken + whole);
   box.writeFile("t.txt", "0 0 320 0 0 0 320 0");
-  const std::string all = broken + whole + "steer: t.txt reads whole again\n";
+  const std::string all = broken + whole + "steer: t.txt reads whole\n";
   ASSERT_TRUE(box.collectUntil([&] { return box.err() == all; })) << box.err();
   interruptAfterFirstPass();
   expectStoppedCleanly();
