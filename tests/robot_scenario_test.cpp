@@ -168,6 +168,12 @@ TEST(RobotScenario, TheExamplesSpellOutTheDefaultsAndTheGrid) {
             "ball_bearing_deg=0 top_speed_m_per_s=0.3 camera=10Hz+120ms+search-right");
   EXPECT_EQ(runs[19].label,
             "ball_bearing_deg=150 top_speed_m_per_s=0.8 camera=10Hz+120ms+search-right");
+  std::vector<std::string> warnings;
+  ASSERT_TRUE(robot::loadScenarios(EXAMPLES_DIR "/scenarios/settings.toml", runs, why, &warnings))
+      << why;
+  EXPECT_EQ(runs.size(), 45U);
+  EXPECT_EQ(runs[44].label, "ball_bearing_deg=150 band=100 turn_power=50");
+  EXPECT_EQ(warnings, std::vector<std::string>{});
 }
 
 // Values in range but unusual for their unit are told with their line, and still read.
