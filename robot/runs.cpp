@@ -155,8 +155,8 @@ int runSweep(const Options& o, const std::vector<RunPlan>& plans, const std::str
     status = runFailed;
   }
   (void)std::printf(
-      "\nEach settings line over the places of the ball, best first (%s/summary.md;\n"
-      "every run in %s/table.md):\n\n%s",
+      "\nEach settings line over the places of the ball and the seeds, best first\n"
+      "(%s/summary.md; every run in %s/table.md):\n\n%s",
       dir.c_str(), dir.c_str(), settingsSummary(rows).c_str());
   return status;
 }
