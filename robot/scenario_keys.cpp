@@ -250,15 +250,14 @@ std::string unlikelyValue(std::string_view section, std::string_view key, const 
   const auto* real = node.as_floating_point();
   if (whole == nullptr && real == nullptr) return {};
   const double value = whole != nullptr ? static_cast<double>(whole->get()) : real->get();
-  for (const Usual& usual : kUsual) {
-    if (usual.section != section || usual.key != key) continue;
-    if (value >= usual.low && value <= usual.high) return {};
-    const std::string unit(usual.unit);
-    return std::string(section) + "." + std::string(key) + " = " + number(value) + " " + unit +
-           " is unusual (usually " + number(usual.low) + " to " + number(usual.high) + " " + unit +
-           "); is it in another unit?";
-  }
-  return {};
+  const auto usual = std::find_if(kUsual.begin(), kUsual.end(), [&](const Usual& u) {
+    return u.section == section && u.key == key;
+  });
+  if (usual == kUsual.end() || (value >= usual->low && value <= usual->high)) return {};
+  const std::string unit(usual->unit);
+  return std::string(section) + "." + std::string(key) + " = " + number(value) + " " + unit +
+         " is unusual (usually " + number(usual->low) + " to " + number(usual->high) + " " + unit +
+         "); is it in another unit?";
 }
 
 bool isSection(std::string_view name) {
