@@ -250,7 +250,7 @@ std::string unlikelyValue(std::string_view section, std::string_view key, const 
   const auto* real = node.as_floating_point();
   if (whole == nullptr && real == nullptr) return {};
   const double value = whole != nullptr ? static_cast<double>(whole->get()) : real->get();
-  const auto usual = std::find_if(kUsual.begin(), kUsual.end(), [&](const Usual& u) {
+  const auto* const usual = std::find_if(kUsual.begin(), kUsual.end(), [&](const Usual& u) {
     return u.section == section && u.key == key;
   });
   if (usual == kUsual.end() || (value >= usual->low && value <= usual->high)) return {};
