@@ -6,7 +6,7 @@
 #include <chrono>
 #include <string>
 
-#include "lockstep.h"
+#include "robot/lockstep.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "sandbox.h"
-#include "tool_run.h"
+#include "tests/sandbox.h"
+#include "tests/tool_run.h"
 
 namespace {
 

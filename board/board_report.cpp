@@ -1,10 +1,10 @@
-#include "board_report.h"
+#include "board/board_report.h"
 
 #include <algorithm>
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "line_pace.h"
+#include "board/line_pace.h"
 
 namespace board {
 namespace {

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <string>
 
-#include "frame_decoder.h"
-#include "line_settings.h"
-#include "receiver.h"
+#include "board/line_settings.h"
+#include "board/receiver.h"
+#include "firmware/steer_board/frame_decoder.h"
 
 namespace board {
 

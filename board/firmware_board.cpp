@@ -1,4 +1,4 @@
-#include "firmware_board.h"
+#include "board/firmware_board.h"
 
 #include <algorithm>
 #include <cmath>

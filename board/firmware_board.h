@@ -12,8 +12,8 @@
 #include <string>
 #include <thread>
 
-#include "board_sim.h"
-#include "receiver.h"
+#include "board/receiver.h"
+#include "firmware/sim/board_sim.h"
 
 namespace board {
 

@@ -1,9 +1,9 @@
-#include "line_pace.h"
+#include "board/line_pace.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "line_speeds.h"
+#include "serial/line_speeds.h"
 
 namespace board {
 

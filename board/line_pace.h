@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "line_settings.h"
-#include "line_speeds.h"
+#include "board/line_settings.h"
+#include "serial/line_speeds.h"
 
 namespace board {
 

@@ -1,11 +1,9 @@
-#include "line_settings.h"
+#include "board/line_settings.h"
 
-#include "line_speeds.h"
+#include "serial/line_speeds.h"
 
 namespace board {
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 LineSettings settingsOf(const termios& t) {
   LineSettings s;

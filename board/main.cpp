@@ -11,13 +11,13 @@
 #include <string>
 #include <system_error>
 
-#include "board_report.h"
+#include "board/board_report.h"
 #ifdef VIRTUAL_BOARD_FIRMWARE
-#include "firmware_board.h"
+#include "board/firmware_board.h"
 #endif
-#include "options.h"
-#include "runner.h"
-#include "watch.h"
+#include "board/options.h"
+#include "board/runner.h"
+#include "board/watch.h"
 
 namespace {
 
@@ -52,11 +52,12 @@ constexpr const char* help =
     ;
 
 #ifndef VIRTUAL_BOARD_FIRMWARE
-// Why this build has no --firmware and how to get one that has: the Debian package's leaves the
+// Why this build has no --firmware and how to get one that has: the steer package's leaves the
 // simulator out on purpose, and a build from source may lack its libraries.
 constexpr const char* noSimulator =
-    "this virtual-board was built without the firmware simulator; to use --firmware, build it "
-    "from source with cmake --workflow --preset build where libsimavr-dev, libelf-dev, gcc-avr, "
+    "this virtual-board was built without the firmware simulator; to use --firmware, install "
+    "the steer-sim package on a PC, whose virtual-board has it, or build it from source with cmake "
+    "--workflow --preset build where libsimavr-dev, libelf-dev, gcc-avr, "
     "avr-libc and arduino-core-avr are installed (firmware.md tells how; it is in "
     "/usr/share/doc/steer/docs/ and in the source's docs/)";
 #endif

@@ -1,11 +1,11 @@
-#include "options.h"
+#include "board/options.h"
 
 #include <algorithm>
 #include <iterator>
 #include <string_view>
 #include <utility>
 
-#include "value_option.h"
+#include "cli/value_option.h"
 
 namespace board {
 

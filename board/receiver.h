@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "line_settings.h"
+#include "board/line_settings.h"
 
 namespace board {
 

@@ -1,4 +1,4 @@
-#include "runner.h"
+#include "board/runner.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -9,7 +9,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "runner_child.h"
+#include "board/runner_child.h"
 
 namespace board {
 

@@ -1,4 +1,4 @@
-#include "runner_child.h"
+#include "board/runner_child.h"
 
 #include <fcntl.h>
 #include <sched.h>

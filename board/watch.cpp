@@ -1,4 +1,4 @@
-#include "watch.h"
+#include "board/watch.h"
 
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -14,7 +14,7 @@
 #include <csignal>
 #include <ctime>
 
-#include "line_pace.h"
+#include "board/line_pace.h"
 
 namespace board {
 namespace {

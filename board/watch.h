@@ -11,7 +11,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "receiver.h"
+#include "board/receiver.h"
 
 namespace board {
 

@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "line_bounds.h"
-#include "line_speeds.h"
-#include "link_report.h"
-#include "serial_line.h"
+#include "serial/line_bounds.h"
+#include "serial/line_speeds.h"
+#include "serial/link_report.h"
+#include "serial/serial_line.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "camera.h"
+#include "robot/camera.h"
 
 #include <algorithm>
 #include <cerrno>

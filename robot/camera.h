@@ -9,9 +9,9 @@
 #include <optional>
 #include <string>
 
-#include "detection_errors.h"
-#include "scenario.h"
-#include "world.h"
+#include "robot/detection_errors.h"
+#include "robot/scenario.h"
+#include "robot/world.h"
 
 namespace robot {
 

@@ -1,4 +1,4 @@
-#include "command_line.h"
+#include "robot/command_line.h"
 
 #include <unistd.h>
 
@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "picture.h"
+#include "robot/picture.h"
 
 namespace robot {
 namespace {

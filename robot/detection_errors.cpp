@@ -1,4 +1,4 @@
-#include "detection_errors.h"
+#include "robot/detection_errors.h"
 
 #include <cmath>
 

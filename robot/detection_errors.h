@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <random>
 
-#include "scenario.h"
+#include "robot/scenario.h"
 
 namespace robot {
 

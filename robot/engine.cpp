@@ -1,4 +1,4 @@
-#include "engine.h"
+#include "robot/engine.h"
 
 #include <algorithm>
 #include <cmath>

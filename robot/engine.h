@@ -9,12 +9,12 @@
 #include <memory>
 #include <string>
 
-#include "board_sim.h"
-#include "camera.h"
-#include "frame_decoder.h"
-#include "line_speeds.h"
-#include "trace.h"
-#include "world.h"
+#include "firmware/sim/board_sim.h"
+#include "firmware/steer_board/frame_decoder.h"
+#include "robot/camera.h"
+#include "robot/trace.h"
+#include "robot/world.h"
+#include "serial/line_speeds.h"
 
 namespace robot {
 

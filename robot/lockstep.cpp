@@ -1,4 +1,4 @@
-#include "lockstep.h"
+#include "robot/lockstep.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -7,10 +7,10 @@
 #include <filesystem>
 #include <system_error>
 
-#include "controller.h"
-#include "engine.h"
-#include "options.h"
-#include "position_files.h"
+#include "robot/engine.h"
+#include "steer/controller.h"
+#include "steer/options.h"
+#include "steer/position_files.h"
 
 namespace robot {
 namespace {

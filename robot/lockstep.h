@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "decide.h"
-#include "trace.h"
+#include "robot/trace.h"
+#include "steer/decide.h"
 
 namespace robot {
 

@@ -10,10 +10,11 @@
 #include <system_error>
 #include <vector>
 
-#include "command_line.h"
-#include "lockstep.h"
-#include "runs.h"
-#include "scenario.h"
+#include "robot/command_line.h"
+#include "robot/lockstep.h"
+#include "robot/program_paths.h"
+#include "robot/runs.h"
+#include "robot/scenario.h"
 
 namespace {
 
@@ -25,22 +26,24 @@ constexpr const char* help =
     "  --lockstep          run on a simulated clock, reproducibly and faster than real time,\n"
     "                      with steer's own decision code; by default the real steer program\n"
     "                      runs in real time, with a pseudo-terminal as its board\n"
-    "  --firmware FILE.elf the board's image (default: the scenario's, else the build's)\n"
+    "  --firmware FILE.elf the board's image (default: the scenario's, else the one built or\n"
+    "                      installed with virtual-robot)\n"
     "  --keep DIR          steer's working folder, kept (default: a temporary one)\n"
     "  --trace FILE.csv    write the run's trace, a row per millisecond\n"
     "  --picture FILE.png  draw the run (.png, .svg or .pdf, as the name ends): the field\n"
     "                      from above, and the ball's column over time\n"
     "  --json FILE         write the summary as JSON\n"
     "  --out DIR           write each run's DIR/run-NN.{csv,png,json}, the tables\n"
-    "                      DIR/table.{md,csv} and DIR/summary.{md,csv} (a sweep's default:\n"
-    "                      NAME-runs)\n"
+    "                      DIR/table.{md,csv}, DIR/summary.{md,csv} and the chart\n"
+    "                      DIR/chart.png (a sweep's default: NAME-runs)\n"
     "  --jobs N            lockstep runs of a sweep at a time (default 2)\n"
     "  --help, -h          show this help and exit\n"
     "  --version           show the version and exit\n"
     "\n"
     "After --: steer's options, added to the scenario's. A first word that is no option names\n"
-    "the program that runs in real time (default: the build's steer, also for a \"steer\" that\n"
-    "is not on PATH); --lockstep always runs steer's own code, so it takes only \"steer\" there.\n"
+    "the program that runs in real time (default: the steer built or installed with it, also\n"
+    "for a \"steer\" that is not on PATH); --lockstep always runs steer's own code, so it\n"
+    "takes only \"steer\" there.\n"
     "A scenario that lists several values for some settings is a sweep: every combination runs,\n"
     "told a line each, then a summary per settings line over the places of the ball.\n"
     "Exit status: 0 when every run was done, 1 when a run failed (steer could not run, the\n"
@@ -52,10 +55,10 @@ int refuse(const std::string& why) {
 }
 
 // The program to run in real time: the one named, on PATH for a name without a slash, except
-// that "steer" found nowhere there is the build's. A path is taken from virtual-robot's working
-// folder, not steer's.
+// that "steer" found nowhere there is the build's (installed: the one beside this program). A
+// path is taken from virtual-robot's working folder, not steer's.
 std::string programToRun(const std::string& named) {
-  if (named.empty()) return STEER_PROGRAM;
+  if (named.empty()) return robot::defaultSteer();
   if (named.find('/') != std::string::npos) return std::filesystem::absolute(named).string();
   if (named != "steer") return named;
   // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts
@@ -64,7 +67,7 @@ std::string programToRun(const std::string& named) {
   for (std::string folder; std::getline(folders, folder, ':');) {
     if (!folder.empty() && access((folder + "/steer").c_str(), X_OK) == 0) return named;
   }
-  return STEER_PROGRAM;
+  return robot::defaultSteer();
 }
 
 // Whether the program for real time is there to run.
@@ -82,7 +85,7 @@ bool makePlans(const robot::Options& o, const std::vector<robot::Scenario>& scen
     plan.scenario = scenarios[i];
     plan.firmware = !o.firmware.empty()                  ? o.firmware
                     : !scenarios[i].run.firmware.empty() ? scenarios[i].run.firmware
-                                                         : ROBOT_FIRMWARE;
+                                                         : robot::defaultFirmware();
     if (plan.firmware.empty()) {
       why =
           "this build made no firmware image (it needs gcc-avr, avr-libc and "

@@ -1,4 +1,4 @@
-#include "measures.h"
+#include "robot/measures.h"
 
 #include <array>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <limits>
 
-#include "trace.h"
+#include "robot/trace.h"
 
 namespace robot {
 namespace {

@@ -1,4 +1,4 @@
-#include "picture.h"
+#include "robot/picture.h"
 
 #include <cairo-pdf.h>
 #include <cairo-svg.h>
@@ -8,29 +8,26 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <numbers>
 #include <string>
 #include <vector>
 
+#include "robot/drawing.h"
+
 namespace robot {
 namespace {
 
+using namespace drawing;
+
 constexpr int width = 1000;
-constexpr int height = 900;
+constexpr int height = 1170;
 constexpr double centreColumn = 320;
 constexpr double columns = 640;
 // The firmware turns the motors off when no whole frame came for this long.
 constexpr double frameHoldS = 0.1;
 
-struct Colour {
-  double r, g, b;
-};
-constexpr Colour ink{0.15, 0.15, 0.15};
-constexpr Colour faint{0.88, 0.88, 0.88};
-constexpr Colour robotColour{0.2, 0.3, 0.45};
-constexpr Colour ballColour{0.95, 0.5, 0.05};
-constexpr Colour goalColour{0.45, 0.1, 0.55};
 constexpr Colour bandColour{0.75, 0.9, 0.75};
 // Stop, then codes 1 to 5: right turns reddish, left turns bluish, straight ahead green.
 constexpr Colour codeColours[6] = {{0.2, 0.2, 0.2},   {0.84, 0.15, 0.16}, {0.12, 0.47, 0.71},
@@ -44,9 +41,11 @@ struct Box {
   [[nodiscard]] double right() const { return left + w; }
   [[nodiscard]] double bottom() const { return top + h; }
 };
-constexpr Box fieldBox{20, 62, 960, 456};
-constexpr Box columnBox{60, 554, 920, 230};
-constexpr Box codeBox{60, 794, 920, 22};
+constexpr Box fieldBox{20, 82, 960, 436};
+constexpr Box columnBox{60, 554, 920, 190};
+constexpr Box distanceBox{60, 774, 920, 100};
+constexpr Box headingBox{60, 904, 920, 150};
+constexpr Box codeBox{60, 1064, 920, 22};
 
 // The field's metres onto pixels, one scale for both axes, +x to the right and +y up.
 struct FieldView {
@@ -59,33 +58,39 @@ struct FieldView {
   }
 };
 
-void setColour(cairo_t* cr, Colour c, double alpha = 1) {
-  cairo_set_source_rgba(cr, c.r, c.g, c.b, alpha);
+// The picture's time, from steer's start to the run's end: the goal, if the ball went in, else
+// the Ctrl-C. Marks every `step` seconds on the robot's path and on the time axis.
+struct Timeline {
+  double end = 1;
+  double step = 1;
+  [[nodiscard]] double px(double t) const { return columnBox.left + t / end * columnBox.w; }
+};
+
+Timeline timelineOf(const Run& run) {
+  double end = run.scenario.run.durationS;
+  if (run.measures.scored && run.measures.scoredS > 0) end = run.measures.scoredS;
+  if (!(end > 0)) end = 1;
+  return {end, niceStep(end / 12)};
 }
 
-void text(cairo_t* cr, double x, double y, const std::string& s, double size, double align = 0,
-          bool bold = false) {
-  cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL,
-                         bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
-  cairo_set_font_size(cr, size);
-  cairo_text_extents_t extents;
-  cairo_text_extents(cr, s.c_str(), &extents);
-  cairo_move_to(cr, x - align * extents.x_advance, y);
-  cairo_show_text(cr, s.c_str());
+// The run as far as the picture shows it.
+Run upTo(const Run& run, double end) {
+  Run shown = run;
+  std::erase_if(shown.samples, [end](const Sample& s) { return s.t > end; });
+  std::erase_if(shown.events, [end](const LineEvent& e) { return e.t > end; });
+  return shown;
 }
 
-std::string format(const char* pattern, double value) {
-  char buffer[64];
-  (void)std::snprintf(buffer, sizeof buffer, pattern, value);
-  return buffer;
+// The first sample at or after t, or the last one (`samples` is not empty).
+const Sample& sampleAt(const std::vector<Sample>& samples, double t) {
+  const auto at = std::lower_bound(samples.begin(), samples.end(), t,
+                                   [](const Sample& s, double time) { return s.t < time; });
+  return at == samples.end() ? samples.back() : *at;
 }
 
-// 1, 2 or 5 times a power of ten, near `rough`.
-double niceStep(double rough) {
-  const double power = std::pow(10, std::floor(std::log10(rough)));
-  for (const double m : {1.0, 2.0, 5.0})
-    if (m * power >= rough) return m * power;
-  return 10 * power;
+// Degrees to the right of the start heading, from -180 to 180.
+double degreesRight(double radiansLeft) {
+  return -std::remainder(radiansLeft, 2 * std::numbers::pi) * 180 / std::numbers::pi;
 }
 
 FieldView fitField(const Run& run) {
@@ -180,7 +185,50 @@ void drawGridAndScale(cairo_t* cr, const FieldView& view) {
   text(cr, x + step * view.scale / 2, y - 7, format("%g m", step), 12, 0.5);
 }
 
-void drawField(cairo_t* cr, const Run& run) {
+// A dot on the robot's path at each time mark, labelled where it does not crowd an earlier label.
+void drawTimeMarks(cairo_t* cr, const FieldView& view, const Run& run, const Timeline& time) {
+  std::vector<std::pair<double, double>> labelled;
+  setColour(cr, robotColour);
+  for (int k = 1; k * time.step < time.end - 1e-9; ++k) {
+    const Sample& s = sampleAt(run.samples, k * time.step);
+    const double x = view.px(s.x);
+    const double y = view.py(s.y);
+    cairo_arc(cr, x, y, 3.5, 0, 2 * std::numbers::pi);
+    cairo_fill(cr);
+    const bool crowded = std::any_of(labelled.begin(), labelled.end(), [&](const auto& p) {
+      return std::hypot(p.first - x, p.second - y) < 30;
+    });
+    if (crowded) continue;
+    text(cr, x + 6, y - 6, format("%g s", k * time.step), 11);
+    labelled.emplace_back(x, y);
+  }
+}
+
+// A ring round a place on the field, with what happened there and when.
+void markEvent(cairo_t* cr, const FieldView& view, double x, double y, Colour colour,
+               const std::string& what) {
+  setColour(cr, colour);
+  cairo_set_line_width(cr, 2.5);
+  cairo_new_sub_path(cr);
+  cairo_arc(cr, view.px(x), view.py(y), 11, 0, 2 * std::numbers::pi);
+  cairo_stroke(cr);
+  // On a white ground, as it may lie across the paths and their time marks.
+  const bool nearRight = view.px(x) > fieldBox.right() - 160;
+  const double tx = view.px(x) + (nearRight ? -14 : 14);
+  const double ty = view.py(y) + 26;
+  cairo_text_extents_t extents;
+  cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+  cairo_set_font_size(cr, 12);
+  cairo_text_extents(cr, what.c_str(), &extents);
+  cairo_set_source_rgba(cr, 1, 1, 1, 0.85);
+  cairo_rectangle(cr, tx - (nearRight ? extents.x_advance : 0) - 3, ty - 13, extents.x_advance + 6,
+                  17);
+  cairo_fill(cr);
+  setColour(cr, colour);
+  text(cr, tx, ty, what, 12, nearRight ? 1 : 0, true);
+}
+
+void drawField(cairo_t* cr, const Run& run, const Timeline& time) {
   const FieldView view = fitField(run);
   cairo_save(cr);
   cairo_rectangle(cr, fieldBox.left, fieldBox.top, fieldBox.w, fieldBox.h);
@@ -214,6 +262,17 @@ void drawField(cairo_t* cr, const Run& run) {
     drawRobot(cr, view, last, run.scenario.robot.radiusM, true);
     drawBall(cr, view, first.ballX, first.ballY, f.ballRadiusM, false);
     drawBall(cr, view, last.ballX, last.ballY, f.ballRadiusM, true);
+    drawTimeMarks(cr, view, run, time);
+    const Measures& m = run.measures;
+    if (m.firstAlignedS >= 0 && m.firstAlignedS <= time.end) {
+      const Sample& s = sampleAt(run.samples, m.firstAlignedS);
+      markEvent(cr, view, s.x, s.y, codeColours[5],
+                format("first code 5, %.2f s", m.firstAlignedS));
+    }
+    if (m.scored) {
+      const Sample& s = sampleAt(run.samples, m.scoredS);
+      markEvent(cr, view, s.ballX, s.ballY, goalColour, format("scored, %.2f s", m.scoredS));
+    }
   }
   cairo_restore(cr);
 
@@ -226,13 +285,18 @@ void drawField(cairo_t* cr, const Run& run) {
   text(cr, fieldBox.right() - 8, fieldBox.top + 36,
        "robot (blue) and ball (orange): hollow at the start, filled at the end; goal (purple)", 12,
        1);
+  text(cr, fieldBox.right() - 8, fieldBox.top + 54,
+       format("dots on the robot's path every %g s, as on the time axis", time.step), 12, 1);
 }
 
-// One of a sample's columns over time, as each pixel column's first, lowest, highest and last
-// value (so 60,000 samples make ~900 columns of four points); NaN leaves a gap.
-void drawColumnSeries(cairo_t* cr, const std::vector<Sample>& samples, double duration,
-                      double Sample::*value) {
-  const auto py = [](double v) { return columnBox.bottom() - v / columns * columnBox.h; };
+using Value = std::function<double(const Sample&)>;
+using Level = std::function<double(double)>;
+
+// A value of the samples over time in `box`, its height from `py`, as each pixel column's first,
+// lowest, highest and last value (so 60,000 samples make ~900 columns of four points); NaN
+// leaves a gap, and so does a step of more than `jump` (an angle wrapping round).
+void drawSeries(cairo_t* cr, const std::vector<Sample>& samples, const Timeline& time,
+                const Value& value, const Level& py, double jump = INFINITY) {
   struct PixelColumn {
     int x = 0;
     double first = 0;
@@ -251,14 +315,17 @@ void drawColumnSeries(cairo_t* cr, const std::vector<Sample>& samples, double du
     penUp = false;
     any = false;
   };
+  double previous = NAN;
   for (const Sample& s : samples) {
-    const double v = s.*value;
-    if (std::isnan(v)) {
+    const double v = value(s);
+    const bool wraps = std::abs(v - previous) > jump;
+    previous = v;
+    if (std::isnan(v) || wraps) {
       flush();
       penUp = true;
-      continue;
+      if (std::isnan(v)) continue;
     }
-    const int x = static_cast<int>(columnBox.left + s.t / duration * columnBox.w);
+    const int x = static_cast<int>(time.px(s.t));
     if (any && x != column.x) flush();
     if (!any) column = {x, v, v, v, v};
     column.lo = std::min(column.lo, v);
@@ -270,14 +337,126 @@ void drawColumnSeries(cairo_t* cr, const std::vector<Sample>& samples, double du
   cairo_stroke(cr);
 }
 
-void drawCodes(cairo_t* cr, const Run& run, double duration) {
-  const auto px = [&](double t) { return codeBox.left + t / duration * codeBox.w; };
+// A panel over time: faint lines at the time marks and at `levels` (labelled on the left), its
+// frame and its title; then `draw` draws into it, clipped to it.
+void drawPanel(cairo_t* cr, const Box& box, const Timeline& time, const std::vector<double>& levels,
+               const Level& py, const std::string& title, const std::function<void()>& draw) {
+  setColour(cr, faint);
+  cairo_set_line_width(cr, 1);
+  for (int k = 0; k * time.step <= time.end * 1.0001; ++k) {
+    cairo_move_to(cr, time.px(k * time.step), box.top);
+    cairo_line_to(cr, time.px(k * time.step), box.bottom());
+  }
+  for (const double level : levels) {
+    cairo_move_to(cr, box.left, py(level));
+    cairo_line_to(cr, box.right(), py(level));
+  }
+  cairo_stroke(cr);
+  setColour(cr, ink);
+  for (const double level : levels)
+    text(cr, box.left - 6, py(level) + 4, format("%g", level), 12, 1);
+  cairo_save(cr);
+  cairo_rectangle(cr, box.left, box.top, box.w, box.h);
+  cairo_clip(cr);
+  cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+  cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+  cairo_set_line_width(cr, 1.5);
+  draw();
+  cairo_restore(cr);
+  setColour(cr, ink);
+  cairo_set_line_width(cr, 1);
+  cairo_rectangle(cr, box.left, box.top, box.w, box.h);
+  cairo_stroke(cr);
+  text(cr, box.left, box.top - 8, title, 12);
+}
+
+void drawColumns(cairo_t* cr, const Run& run, const Timeline& time) {
+  const Level py = [](double v) { return columnBox.bottom() - v / columns * columnBox.h; };
+  setColour(cr, bandColour);
+  cairo_rectangle(cr, columnBox.left, py(centreColumn + run.band), columnBox.w,
+                  std::max(py(centreColumn - run.band) - py(centreColumn + run.band), 1.0));
+  cairo_fill(cr);
+  drawPanel(cr, columnBox, time, {0, 160, 320, 480, 640}, py,
+            "columns written: the ball's u (orange) and steer's goal column (purple); steer's "
+            "band " +
+                std::to_string(320 - run.band) + " to " + std::to_string(320 + run.band) +
+                " (green); 0 is the picture's left edge",
+            [&] {
+              setColour(cr, goalColour);
+              drawSeries(
+                  cr, run.samples, time, [](const Sample& s) { return s.goalColumn; }, py);
+              setColour(cr, ballColour);
+              drawSeries(
+                  cr, run.samples, time, [](const Sample& s) { return s.u; }, py);
+            });
+  // The band's edges again over the lines, which may cover all of it.
+  setColour(cr, bandColour, 0.9);
+  cairo_set_line_width(cr, 1);
+  for (const int edge : {-run.band, run.band}) {
+    cairo_move_to(cr, columnBox.left, py(centreColumn + edge));
+    cairo_line_to(cr, columnBox.right(), py(centreColumn + edge));
+  }
+  cairo_stroke(cr);
+}
+
+double ballDistance(const Sample& s) { return std::hypot(s.ballX - s.x, s.ballY - s.y); }
+
+void drawDistance(cairo_t* cr, const Run& run, const Timeline& time) {
+  double most = 0.1;
+  for (const Sample& s : run.samples) most = std::max(most, ballDistance(s));
+  const double step = niceStep(most / 3);
+  const double top = std::ceil(most / step) * step;
+  const Level py = [top](double v) { return distanceBox.bottom() - v / top * distanceBox.h; };
+  std::vector<double> levels;
+  for (int k = 0; k * step <= top * 1.0001; ++k) levels.push_back(k * step);
+  drawPanel(cr, distanceBox, time, levels, py, "distance from the robot's centre to the ball's (m)",
+            [&] {
+              setColour(cr, ballColour);
+              drawSeries(cr, run.samples, time, ballDistance, py);
+            });
+}
+
+double ballDirection(const Sample& s) {
+  return degreesRight(std::atan2(s.ballY - s.y, s.ballX - s.x));
+}
+
+double heading(const Sample& s) { return degreesRight(s.heading); }
+
+void drawHeading(cairo_t* cr, const Run& run, const Timeline& time) {
+  // From the start heading to every direction drawn, in whole steps, so that a hunt fills it.
+  double lo = 0;
+  double hi = 0;
+  for (const Sample& s : run.samples) {
+    lo = std::min({lo, heading(s), ballDirection(s)});
+    hi = std::max({hi, heading(s), ballDirection(s)});
+  }
+  const double step = hi - lo > 180 ? 90 : hi - lo > 60 ? 45 : 15;
+  lo = std::max(-180.0, std::floor((lo - 2) / step) * step);
+  hi = std::min(180.0, std::ceil((hi + 2) / step) * step);
+  const Level py = [lo, hi](double v) {
+    return headingBox.top + (hi - v) / (hi - lo) * headingBox.h;
+  };
+  std::vector<double> levels;
+  for (int k = 0; lo + k * step <= hi + 1e-9; ++k) levels.push_back(lo + k * step);
+  drawPanel(cr, headingBox, time, levels, py,
+            "the robot's heading (blue) and the ball's direction from it (orange), in degrees "
+            "right of the start heading: where they meet, it faces the ball",
+            [&] {
+              setColour(cr, ballColour);
+              drawSeries(cr, run.samples, time, ballDirection, py, 180);
+              setColour(cr, robotColour);
+              drawSeries(cr, run.samples, time, heading, py, 180);
+            });
+}
+
+void drawCodes(cairo_t* cr, const Run& run, const Timeline& time) {
   for (std::size_t i = 0; i < run.events.size(); ++i) {
     const LineEvent& e = run.events[i];
-    double until = std::min(e.t + frameHoldS, duration);
+    double until = std::min(e.t + frameHoldS, time.end);
     if (i + 1 < run.events.size()) until = std::min(until, run.events[i + 1].t);
     setColour(cr, codeColours[std::clamp(e.code, 0, 5)]);
-    cairo_rectangle(cr, px(e.t), codeBox.top, std::max(px(until) - px(e.t), 1.5), codeBox.h);
+    cairo_rectangle(cr, time.px(e.t), codeBox.top, std::max(time.px(until) - time.px(e.t), 1.5),
+                    codeBox.h);
     cairo_fill(cr);
   }
   setColour(cr, ink);
@@ -285,9 +464,12 @@ void drawCodes(cairo_t* cr, const Run& run, double duration) {
   cairo_rectangle(cr, codeBox.left, codeBox.top, codeBox.w, codeBox.h);
   cairo_stroke(cr);
   text(cr, codeBox.left - 6, codeBox.top + 15, "code", 12, 1);
+  for (int k = 0; k * time.step <= time.end * 1.0001; ++k)
+    text(cr, time.px(k * time.step), codeBox.bottom() + 16, format("%g", k * time.step), 12, 0.5);
+  text(cr, codeBox.right(), codeBox.bottom() + 32, "time (s)", 12, 1);
 
   double x = codeBox.left;
-  const double y = 872;
+  const double y = height - 18;
   text(cr, x, y, "frames reaching the board:", 12);
   x += 170;
   for (int code = 1; code <= 6; ++code) {
@@ -302,64 +484,41 @@ void drawCodes(cairo_t* cr, const Run& run, double duration) {
   text(cr, x - 10, y, "blank: motors off", 12);
 }
 
-void drawColumns(cairo_t* cr, const Run& run, double duration) {
-  const auto py = [](double v) { return columnBox.bottom() - v / columns * columnBox.h; };
-  setColour(cr, bandColour);
-  cairo_rectangle(cr, columnBox.left, py(centreColumn + run.band), columnBox.w,
-                  std::max(py(centreColumn - run.band) - py(centreColumn + run.band), 1.0));
+// A line down every panel at an instant, labelled at the top of the first, however short the
+// frame that marks it.
+void markInstant(cairo_t* cr, double t, const Timeline& time, Colour colour,
+                 const std::string& what) {
+  const double x = time.px(t);
+  setColour(cr, colour);
+  cairo_set_line_width(cr, 2);
+  const double dashes[] = {6, 4};
+  cairo_set_dash(cr, dashes, 2, 0);
+  for (const Box& box : {columnBox, distanceBox, headingBox, codeBox}) {
+    cairo_move_to(cr, x, box.top);
+    cairo_line_to(cr, x, box.bottom());
+  }
+  cairo_stroke(cr);
+  cairo_set_dash(cr, nullptr, 0, 0);
+  cairo_move_to(cr, x - 6, codeBox.bottom() + 8);
+  cairo_line_to(cr, x + 6, codeBox.bottom() + 8);
+  cairo_line_to(cr, x, codeBox.bottom());
+  cairo_close_path(cr);
   cairo_fill(cr);
+  const bool nearEnd = x > columnBox.right() - 160;
+  text(cr, nearEnd ? x - 5 : x + 5, columnBox.top + 15, what, 12, nearEnd ? 1 : 0, true);
+}
 
-  setColour(cr, faint);
-  cairo_set_line_width(cr, 1);
-  const double step = niceStep(duration / 12);
-  for (int k = 0; k * step <= duration * 1.0001; ++k) {
-    const double t = k * step;
-    const double x = columnBox.left + t / duration * columnBox.w;
-    setColour(cr, faint);
-    cairo_move_to(cr, x, columnBox.top);
-    cairo_line_to(cr, x, columnBox.bottom());
-    cairo_stroke(cr);
-    setColour(cr, ink);
-    text(cr, x, codeBox.bottom() + 16, format("%g", t), 12, 0.5);
-  }
-  text(cr, columnBox.right(), codeBox.bottom() + 32, "time (s)", 12, 1);
-  for (int u = 0; u <= 640; u += 160) {
-    setColour(cr, faint);
-    cairo_move_to(cr, columnBox.left, py(u));
-    cairo_line_to(cr, columnBox.right(), py(u));
-    cairo_stroke(cr);
-    setColour(cr, ink);
-    text(cr, columnBox.left - 6, py(u) + 4, std::to_string(u), 12, 1);
-  }
-
-  cairo_save(cr);
-  cairo_rectangle(cr, columnBox.left, columnBox.top, columnBox.w, columnBox.h);
-  cairo_clip(cr);
-  cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
-  cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
-  setColour(cr, goalColour);
-  cairo_set_line_width(cr, 1.5);
-  drawColumnSeries(cr, run.samples, duration, &Sample::goalColumn);
-  setColour(cr, ballColour);
-  drawColumnSeries(cr, run.samples, duration, &Sample::u);
-  cairo_restore(cr);
-  // The band's edges again over the lines, which may cover all of it.
-  setColour(cr, bandColour, 0.9);
-  cairo_set_line_width(cr, 1);
-  for (const int edge : {-run.band, run.band}) {
-    cairo_move_to(cr, columnBox.left, py(centreColumn + edge));
-    cairo_line_to(cr, columnBox.right(), py(centreColumn + edge));
-  }
-  cairo_stroke(cr);
-
-  setColour(cr, ink);
-  cairo_rectangle(cr, columnBox.left, columnBox.top, columnBox.w, columnBox.h);
-  cairo_stroke(cr);
-  text(cr, columnBox.left, columnBox.top - 8,
-       "columns written: the ball's u (orange) and steer's goal column (purple); steer's band " +
-           std::to_string(320 - run.band) + " to " + std::to_string(320 + run.band) +
-           " (green); 0 is the picture's left edge",
-       12);
+// What the run was made of: the robot, the camera, and the clock it ran on.
+std::string settingsLine(const Run& run) {
+  const RobotSettings& r = run.scenario.robot;
+  const CameraSettings& c = run.scenario.camera;
+  return format("robot: top speed %.2f m/s", r.topSpeedMPerS) +
+         format(", wheel base %.3f m", r.wheelBaseM) + format(", lag %.0f ms", r.lagS * 1000) +
+         ", dead band " + std::to_string(r.deadBandDuty) +
+         format("  ·  camera: %.0f frames/s", c.frameRateHz) +
+         format(", latency %.0f ms", c.latencyS * 1000) +
+         format(", %.1f° across", c.fieldOfViewDeg) +
+         (run.realTime ? "  ·  real time: the steer program" : "  ·  lockstep: simulated clock");
 }
 
 void drawTitle(cairo_t* cr, const Run& run) {
@@ -372,6 +531,7 @@ void drawTitle(cairo_t* cr, const Run& run) {
   text(cr, 20, 24, title, 17, 0, true);
   text(cr, width - 20, 24, steer, 13, 1);
   text(cr, 20, 48, headline(run.measures, "  ·  "), 13);
+  text(cr, 20, 68, settingsLine(run), 12);
 }
 
 bool endsWith(const std::string& path, const char* suffix) {
@@ -398,13 +558,18 @@ bool drawPicture(const Run& run, const std::string& path, std::string& why) {
   cairo_set_source_rgb(cr, 1, 1, 1);
   cairo_paint(cr);
 
-  double duration = run.scenario.run.durationS;
-  if (!run.samples.empty()) duration = std::max(duration, run.samples.back().t);
-  if (!(duration > 0)) duration = 1;
-  drawTitle(cr, run);
-  drawField(cr, run);
-  drawColumns(cr, run, duration);
-  drawCodes(cr, run, duration);
+  const Timeline time = timelineOf(run);
+  const Run shown = upTo(run, time.end);
+  drawTitle(cr, shown);
+  drawField(cr, shown, time);
+  drawColumns(cr, shown, time);
+  drawDistance(cr, shown, time);
+  drawHeading(cr, shown, time);
+  drawCodes(cr, shown, time);
+  if (run.measures.firstAlignedS >= 0 && run.measures.firstAlignedS <= time.end) {
+    markInstant(cr, run.measures.firstAlignedS, time, codeColours[5], "first code 5");
+  }
+  if (run.measures.scored) markInstant(cr, run.measures.scoredS, time, goalColour, "scored");
 
   cairo_status_t status = cairo_status(cr);
   if (status == CAIRO_STATUS_SUCCESS && endsWith(path, ".png")) {

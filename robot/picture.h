@@ -1,11 +1,13 @@
-// The picture of a run (PNG, SVG or PDF, as its name ends): above, the field seen from above with
-// the goal, the robot's and the ball's paths; below, the ball's column u over time with steer's
-// band and the goal column, and the command codes that reached the board.
+// The picture of a run (PNG, SVG or PDF, as its name ends), up to its end (the goal, if the ball
+// went in): above, the field seen from above with the goal, the robot's and the ball's paths with
+// time marks; below, over time, the ball's column u with steer's band and the goal column, the
+// distance to the ball, the robot's heading and the ball's direction, and the command codes that
+// reached the board; the first code 5 and the goal marked on both.
 #pragma once
 
 #include <string>
 
-#include "trace.h"
+#include "robot/trace.h"
 
 namespace robot {
 

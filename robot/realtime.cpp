@@ -1,4 +1,4 @@
-#include "realtime.h"
+#include "robot/realtime.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "engine.h"
-#include "runner.h"
-#include "watch.h"
+#include "board/runner.h"
+#include "board/watch.h"
+#include "robot/engine.h"
 
 namespace robot {
 namespace {
@@ -159,6 +159,7 @@ RealTimeEnd runRealTime(const RunPlan& plan, Run& run, std::string& why) {
   steer::Settings settings;
   (void)steerSettings(plan.steerArgs, settings, false);  // steer itself tells why it refuses
   run.band = settings.band;
+  run.realTime = true;
   if (WIFEXITED(status) && WEXITSTATUS(status) == refusedByProgram) {
     why = plan.steerCommand[0] + " refused its options (see above)";
     return RealTimeEnd::refused;

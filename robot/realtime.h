@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "lockstep.h"
-#include "trace.h"
+#include "robot/lockstep.h"
+#include "robot/trace.h"
 
 namespace robot {
 

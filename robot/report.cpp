@@ -1,4 +1,4 @@
-#include "report.h"
+#include "robot/report.h"
 
 #include <array>
 #include <cerrno>
@@ -8,7 +8,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "scenario_json.h"
+#include "robot/scenario_json.h"
 
 namespace robot {
 namespace {

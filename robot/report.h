@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "trace.h"
+#include "robot/trace.h"
 
 namespace robot {
 

@@ -1,4 +1,4 @@
-#include "runs.h"
+#include "robot/runs.h"
 
 #include <algorithm>
 #include <atomic>
@@ -9,11 +9,12 @@
 #include <mutex>
 #include <thread>
 
-#include "measures.h"
-#include "picture.h"
-#include "realtime.h"
-#include "report.h"
-#include "sweep_report.h"
+#include "robot/measures.h"
+#include "robot/picture.h"
+#include "robot/realtime.h"
+#include "robot/report.h"
+#include "robot/sweep_chart.h"
+#include "robot/sweep_report.h"
 
 namespace robot {
 namespace {
@@ -151,6 +152,10 @@ int runSweep(const Options& o, const std::vector<RunPlan>& plans, const std::str
   }
   std::string why;
   if (!writeSweepTables(rows, dir, why)) {
+    say(why);
+    status = runFailed;
+  }
+  if (!drawSweepChart(rows, o.lockstep, dir + "/chart.png", why)) {
     say(why);
     status = runFailed;
   }

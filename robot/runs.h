@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "command_line.h"
-#include "lockstep.h"
+#include "robot/command_line.h"
+#include "robot/lockstep.h"
 
 namespace robot {
 

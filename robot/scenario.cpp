@@ -1,4 +1,4 @@
-#include "scenario.h"
+#include "robot/scenario.h"
 
 #include <algorithm>
 #include <array>
@@ -10,7 +10,7 @@
 #include <system_error>
 #include <utility>
 
-#include "scenario_keys.h"
+#include "robot/scenario_keys.h"
 
 namespace robot {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "scenario.h"
+#include "robot/scenario.h"
 
 namespace robot {
 

@@ -1,4 +1,4 @@
-#include "scenario_keys.h"
+#include "robot/scenario_keys.h"
 
 #include <toml++/toml.h>
 
@@ -13,7 +13,7 @@
 #include <string_view>
 #include <utility>
 
-#include "scenario_json.h"
+#include "robot/scenario_json.h"
 
 namespace robot {
 namespace {

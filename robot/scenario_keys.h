@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "scenario.h"
+#include "robot/scenario.h"
 
 namespace robot {
 

@@ -1,4 +1,4 @@
-#include "sweep_report.h"
+#include "robot/sweep_report.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <limits>
 #include <system_error>
 
-#include "report.h"
+#include "robot/report.h"
 
 namespace robot {
 namespace {
@@ -65,8 +65,8 @@ double over(const MeasureSpec& spec, const std::vector<const SweepRow*>& runs) {
     values.push_back(std::isnan(value) ? worst : value);
   }
   if (spec.reading == Reading::yesNo)
-    return static_cast<double>(std::count_if(values.begin(), values.end(),
-                                             [](double v) { return v > 0; })) /
+    return static_cast<double>(
+               std::count_if(values.begin(), values.end(), [](double v) { return v > 0; })) /
            static_cast<double>(values.size());
   std::sort(values.begin(), values.end());
   const size_t half = values.size() / 2;

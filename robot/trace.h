@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "measures.h"
-#include "scenario.h"
+#include "robot/measures.h"
+#include "robot/scenario.h"
 
 namespace robot {
 
@@ -30,7 +30,8 @@ struct LineEvent {
 
 struct Run {
   Scenario scenario;
-  int band = 10;  // steer's band half-width, in columns, that this run used
+  int band = 10;          // steer's band half-width, in columns, that this run used
+  bool realTime = false;  // the real steer on the wall clock; false: lockstep
   std::vector<Sample> samples;
   std::vector<LineEvent> events;
   Measures measures;

@@ -1,4 +1,4 @@
-#include "world.h"
+#include "robot/world.h"
 
 #include <algorithm>
 #include <cmath>

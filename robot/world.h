@@ -3,7 +3,7 @@
 // Field frame and settings: scenario.h.
 #pragma once
 
-#include "scenario.h"
+#include "robot/scenario.h"
 
 namespace robot {
 

@@ -1,4 +1,4 @@
-#include "line_bounds.h"
+#include "serial/line_bounds.h"
 
 #include <fcntl.h>
 #include <poll.h>

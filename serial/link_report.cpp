@@ -1,4 +1,4 @@
-#include "link_report.h"
+#include "serial/link_report.h"
 
 #include <dirent.h>
 #include <fcntl.h>

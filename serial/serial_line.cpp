@@ -1,4 +1,4 @@
-#include "serial_line.h"
+#include "serial/serial_line.h"
 
 #include <fcntl.h>
 #include <termios.h>
@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "line_speeds.h"
+#include "serial/line_speeds.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "controller.h"
+#include "steer/controller.h"
 
 #include <signal.h>
 
-#include "frame_encoder.h"
-#include "signals.h"
+#include "firmware/steer_board/frame_encoder.h"
+#include "steer/signals.h"
 
 namespace steer {
 

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "decide.h"
-#include "file_report.h"
+#include "steer/decide.h"
+#include "steer/file_report.h"
 
 namespace steer {
 

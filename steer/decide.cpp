@@ -1,4 +1,4 @@
-#include "decide.h"
+#include "steer/decide.h"
 
 namespace steer {
 

@@ -1,13 +1,13 @@
-#include "device_line.h"
+#include "steer/device_line.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
 
-#include "line_bounds.h"
-#include "line_speeds.h"
-#include "serial_line.h"
-#include "signals.h"
+#include "serial/line_bounds.h"
+#include "serial/line_speeds.h"
+#include "serial/serial_line.h"
+#include "steer/signals.h"
 
 namespace steer {
 

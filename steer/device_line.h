@@ -4,8 +4,8 @@
 
 #include <signal.h>
 
-#include "controller.h"
-#include "link_report.h"
+#include "serial/link_report.h"
+#include "steer/controller.h"
 
 namespace steer {
 

@@ -1,4 +1,4 @@
-#include "file_report.h"
+#include "steer/file_report.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,7 +1,7 @@
-#include "controller.h"
-#include "device_line.h"
-#include "options.h"
-#include "position_files.h"
+#include "steer/controller.h"
+#include "steer/device_line.h"
+#include "steer/options.h"
+#include "steer/position_files.h"
 
 int main(int argc, char* argv[]) {
   const steer::Options options = steer::readOptions(argc, argv);

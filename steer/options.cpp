@@ -1,4 +1,4 @@
-#include "options.h"
+#include "steer/options.h"
 
 #include <sys/stat.h>
 
@@ -10,7 +10,7 @@
 #include <span>
 #include <string_view>
 
-#include "value_option.h"
+#include "cli/value_option.h"
 
 namespace steer {
 

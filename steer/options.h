@@ -3,7 +3,7 @@
 // the simulator take the same options.
 #pragma once
 
-#include "decide.h"
+#include "steer/decide.h"
 
 namespace steer {
 

@@ -1,4 +1,4 @@
-#include "position_files.h"
+#include "steer/position_files.h"
 
 #include <cerrno>
 

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "controller.h"
+#include "steer/controller.h"
 
 namespace steer {
 

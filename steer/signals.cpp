@@ -1,4 +1,4 @@
-#include "signals.h"
+#include "steer/signals.h"
 
 namespace steer {
 

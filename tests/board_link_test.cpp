@@ -6,11 +6,11 @@
 #include <cerrno>
 #include <csignal>
 
-#include "controller_fixture.h"
-#include "link_report.h"
-#include "recording_serial.h"
-#include "signals.h"
-#include "text.h"
+#include "serial/link_report.h"
+#include "steer/signals.h"
+#include "tests/controller_fixture.h"
+#include "tests/recording_serial.h"
+#include "tests/text.h"
 
 using recording::Call;
 using testing::internal::CaptureStderr;

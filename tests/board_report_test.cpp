@@ -1,6 +1,6 @@
 // virtual-board's report of what the frame decoder finds: how each run of bytes on the line is
 // told, event by event and in the summary, and how the line's settings are told.
-#include "board_report.h"
+#include "board/board_report.h"
 
 #include <gtest/gtest.h>
 
@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "decoded.h"
-#include "frame_decoder.h"
-#include "line_pace.h"
-#include "line_settings.h"
+#include "board/line_pace.h"
+#include "board/line_settings.h"
+#include "firmware/steer_board/frame_decoder.h"
+#include "tests/decoded.h"
 
 namespace {
 

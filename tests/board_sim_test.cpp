@@ -1,14 +1,14 @@
 // The board's firmware: its real image in the simulator, in simulated time only. What the motors
 // do with each run of bytes, how soon a stop and silence turn them off, and the watchdog.
-#include "board_sim.h"
+#include "firmware/sim/board_sim.h"
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 #include <string>
 
-#include "firmware_board.h"
-#include "line_cases.h"
+#include "board/firmware_board.h"
+#include "tests/line_cases.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "controller_fixture.h"
+#include "tests/controller_fixture.h"
 
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
 
-#include "recording_serial.h"
-#include "signals.h"
+#include "steer/signals.h"
+#include "tests/recording_serial.h"
 
 void ControllerTest::SetUp() {
   std::string pattern = (std::filesystem::temp_directory_path() / "steer-test-XXXXXX").string();

@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <string>
 
-#include "controller.h"
-#include "device_line.h"
-#include "position_files.h"
+#include "steer/controller.h"
+#include "steer/device_line.h"
+#include "steer/position_files.h"
 
 // The machine's clock until a test holds it still; then it moves only by hand, and never back.
 class TestClock : public steer::Clock {

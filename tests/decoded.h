@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "frame_decoder.h"
+#include "firmware/steer_board/frame_decoder.h"
 
 // "frame 32 81", "stop 00 80", "lone-power 32", "lone-direction 81", "stray ff"; one per line.
 inline std::string describe(const board::Event& e) {

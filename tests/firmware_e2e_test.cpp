@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "tool_run.h"
+#include "tests/tool_run.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The frame decoder: what each run of bytes on the line amounts to.
-#include "frame_decoder.h"
+#include "firmware/steer_board/frame_decoder.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "decoded.h"
-#include "line_cases.h"
+#include "tests/decoded.h"
+#include "tests/line_cases.h"
 
 namespace {
 

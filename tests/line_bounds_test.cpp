@@ -1,6 +1,6 @@
 // The bounds on a line's waits, against a pseudo-terminal whose output the test holds, and what a
 // program tells of its line however often the line changes.
-#include "line_bounds.h"
+#include "serial/line_bounds.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -13,7 +13,7 @@
 #include <csignal>
 #include <cstdarg>
 
-#include "link_report.h"
+#include "serial/link_report.h"
 
 namespace {
 int queuedBytes = -1;  // what the line reports as still to be sent; -1: what the kernel says

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "sandbox.h"
+#include "tests/sandbox.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <limits>
 
-#include "controller_fixture.h"
-#include "decide.h"
+#include "steer/decide.h"
+#include "tests/controller_fixture.h"
 
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;

@@ -1,9 +1,9 @@
-#include "recording_serial.h"
+#include "tests/recording_serial.h"
 
 #include <cerrno>
 #include <cstdarg>
 
-#include "serial_line.h"
+#include "serial/serial_line.h"
 
 namespace recording {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "line_bounds.h"
+#include "serial/line_bounds.h"
 
 namespace recording {
 

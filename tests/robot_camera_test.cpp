@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "camera.h"
-#include "lockstep.h"
+#include "robot/camera.h"
+#include "robot/lockstep.h"
 
 namespace {
 

@@ -1,14 +1,19 @@
-// virtual-robot's picture of a run: a PNG, SVG or PDF of the size it promises, or the reason it
-// has none.
+// virtual-robot's picture of a run and a sweep's chart: PNGs (a run's also SVG and PDF) of the
+// size they promise, or the reason there are none; what a run's picture marks; how the chart
+// groups a sweep's runs.
+#include <cairo.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 
-#include "picture.h"
+#include "robot/picture.h"
+#include "robot/sweep_chart.h"
 
 namespace {
 
@@ -42,11 +47,11 @@ TEST(RobotPicture, DrawsItsSizeInTheFormatItsNameSaysOrSaysWhyNot) {
   // The signature, then the header chunk: width and height, 4 bytes each, most significant first.
   ASSERT_GE(bytes.size(), 24U);
   EXPECT_EQ(bytes.substr(0, 16), std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16));
-  EXPECT_EQ(bytes.substr(16, 8), std::string("\0\0\x03\xe8\0\0\x03\x84", 8));  // 1000 x 900
+  EXPECT_EQ(bytes.substr(16, 8), std::string("\0\0\x03\xe8\0\0\x04\x92", 8));  // 1000 x 1170
 
   // SVG and PDF, each with its own signature and the picture's size in points.
   const std::pair<const char*, const char*> vectors[] = {
-      {".svg", "width=\"1000pt\" height=\"900pt\""}, {".pdf", "/MediaBox [ 0 0 1000 900 ]"}};
+      {".svg", "width=\"1000pt\" height=\"1170pt\""}, {".pdf", "/MediaBox [ 0 0 1000 1170 ]"}};
   for (const auto& [suffix, size] : vectors) {
     const std::string path = testing::TempDir() + "robot_picture_test" + suffix;
     ASSERT_TRUE(robot::drawPicture(huntingRun(), path, why)) << why;
@@ -62,6 +67,136 @@ TEST(RobotPicture, DrawsItsSizeInTheFormatItsNameSaysOrSaysWhyNot) {
     EXPECT_EQ(why, std::string("cannot write the picture ") + path +
                        ": error while writing to output stream");
   }
+}
+
+// A picture's pixels, as cairo reads them back: 0xRRGGBB.
+class Pixels {
+ public:
+  explicit Pixels(const std::string& png)
+      : surface_(cairo_image_surface_create_from_png(png.c_str()), cairo_surface_destroy) {}
+  [[nodiscard]] int width() const { return cairo_image_surface_get_width(surface_.get()); }
+  [[nodiscard]] int height() const { return cairo_image_surface_get_height(surface_.get()); }
+  [[nodiscard]] unsigned at(int x, int y) const {
+    const unsigned char* row =
+        cairo_image_surface_get_data(surface_.get()) +
+        static_cast<ptrdiff_t>(y) * cairo_image_surface_get_stride(surface_.get());
+    unsigned pixel = 0;
+    std::memcpy(&pixel, row + static_cast<ptrdiff_t>(x) * 4, 4);
+    return pixel & 0xffffffU;
+  }
+  // How many pixels of exactly `colour` lie in columns [x0, x1) and rows [y0, y1).
+  [[nodiscard]] int count(unsigned colour, int x0, int x1, int y0, int y1) const {
+    int n = 0;
+    for (int y = y0; y < y1; ++y)
+      for (int x = x0; x < x1; ++x) n += at(x, y) == colour ? 1 : 0;
+    return n;
+  }
+
+ private:
+  std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> surface_;
+};
+
+constexpr unsigned kRobotBlue = 0x334c73;   // the robot's path
+constexpr unsigned kGoalPurple = 0x73198c;  // the goal line
+constexpr unsigned kCodeFiveGreen = 0x2ba12b;
+
+// The robot drives straight at 0.25 m/s, the ball 0.15 m ahead of it, through the goal 2 m
+// ahead at 7.4 s and on for 4.6 s more; code 5 reaches the board once, for a millisecond.
+robot::Run scoringRun() {
+  robot::Run run;
+  run.scenario.name = "scoring";
+  run.scenario.run.durationS = 12;
+  for (int i = 0; i <= 12000; ++i) {
+    robot::Sample s;
+    s.t = i * 0.001;
+    s.x = 0.25 * s.t;
+    s.ballX = s.x + 0.15;
+    s.u = 320;
+    run.samples.push_back(s);
+  }
+  run.events = {{0.05, 1, 50}, {0.65, 5, 100}, {0.651, 1, 50}};
+  run.measures.scored = true;
+  run.measures.scoredS = 7.4;
+  run.measures.firstAlignedS = 0.65;
+  return run;
+}
+
+TEST(RobotPicture, EndsAtTheGoalAndMarksTheFirstCodeFiveHoweverBrief) {
+  const std::string png = testing::TempDir() + "robot_picture_scoring.png";
+  std::string why;
+  ASSERT_TRUE(robot::drawPicture(scoringRun(), png, why)) << why;
+  const Pixels pixels(png);
+  std::filesystem::remove(png);
+  ASSERT_EQ(pixels.width(), 1000);
+  // The field's goal line: the column with the most purple in the field's box.
+  int goalX = 0;
+  int most = 0;
+  for (int x = 20; x < 980; ++x) {
+    const int purple = pixels.count(kGoalPurple, x, x + 1, 82, 518);
+    if (purple > most) most = purple, goalX = x;
+  }
+  ASSERT_GT(most, 20);
+  // The robot's path and body stop short of the goal line: the run ended when the ball went in.
+  EXPECT_GT(pixels.count(kRobotBlue, 20, goalX - 10, 82, 518), 100);
+  EXPECT_EQ(pixels.count(kRobotBlue, goalX + 3, 980, 82, 518), 0);
+  // A millisecond of code 5 in 7.4 s is a sliver of the timeline, but its mark runs down every
+  // panel, a few hundred pixels of its green.
+  EXPECT_GT(pixels.count(kCodeFiveGreen, 60, 980, 554, 1100), 300);
+}
+
+robot::SweepRow row(const std::string& label, double bearing, bool scored) {
+  robot::SweepRow r;
+  r.scenario.name = "sweep";
+  r.scenario.label = label;
+  r.scenario.field.ballBearingDeg = bearing;
+  r.measures.scored = scored;
+  r.measures.scoredS = scored ? 6.33 : -1;
+  r.measures.finalBallDistanceM = 0.4;
+  return r;
+}
+
+TEST(RobotSweepChart, GroupsRunsBySettingsLineAndBearing) {
+  const std::vector<robot::SweepRow> rows = {
+      row("ball_bearing_deg=45 options=\"\"", 45, false),
+      row("ball_bearing_deg=0 options=\"\"", 0, true),
+      row("ball_bearing_deg=45 options=\"--band 40\"", 45, false),
+      row("options=\"--band 40\" ball_bearing_deg=0", 0, true),
+      row("camera=10Hz ball_bearing_deg=90 options=\"\"", 90, false),
+      row("ball_bearing_deg=0 options=\"\"", 0, false),  // a second of the same: left out
+  };
+  const robot::SweepGrid grid = robot::sweepGrid(rows);
+  EXPECT_EQ(grid.bearings, (std::vector<double>{0, 45, 90}));
+  EXPECT_EQ(grid.lines, (std::vector<std::string>{"options=\"\"", "options=\"--band 40\"",
+                                                  "camera=10Hz options=\"\""}));
+  const robot::SweepRow* r = rows.data();
+  const std::vector<std::vector<const robot::SweepRow*>> cells = {
+      {r + 1, r, nullptr}, {r + 3, r + 2, nullptr}, {nullptr, nullptr, r + 4}};
+  EXPECT_EQ(grid.cells, cells);
+
+  // Nothing varied but the bearing: one line; nothing varied at all: one cell.
+  EXPECT_EQ(
+      robot::sweepGrid({row("ball_bearing_deg=0", 0, true), row("ball_bearing_deg=15", 15, true)})
+          .lines,
+      std::vector<std::string>{"all settings alike"});
+  EXPECT_EQ(robot::sweepGrid({row("", 0, true)}).cells.size(), 1U);
+}
+
+TEST(RobotSweepChart, DrawsAPngWideEnoughForEveryBearingOrSaysWhyNot) {
+  std::vector<robot::SweepRow> rows;
+  for (const double bearing : {0, 15, 45, 90, 150, 170, -30})
+    rows.push_back(row("ball_bearing_deg=" + std::to_string(bearing), bearing, bearing < 10));
+  const std::string png = testing::TempDir() + "robot_sweep_chart.png";
+  std::string why = "stale";
+  ASSERT_TRUE(robot::drawSweepChart(rows, true, png, why)) << why;
+  EXPECT_EQ(why, "");
+  const Pixels pixels(png);
+  std::filesystem::remove(png);
+  EXPECT_EQ(pixels.width(), 20 + 330 + 8 * 96 + 20);  // the labels, 7 bearings, the scored count
+  EXPECT_EQ(pixels.height(), 96 + 30 + 50);           // one settings line
+  EXPECT_FALSE(robot::drawSweepChart(rows, false, "/no/such/folder/chart.png", why));
+  EXPECT_EQ(
+      why,
+      "cannot write the chart /no/such/folder/chart.png: error while writing to output stream");
 }
 
 }  // namespace

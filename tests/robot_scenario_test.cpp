@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "measures.h"
-#include "report.h"
-#include "scenario.h"
-#include "scenario_json.h"
-#include "sweep_report.h"
+#include "robot/measures.h"
+#include "robot/report.h"
+#include "robot/scenario.h"
+#include "robot/scenario_json.h"
+#include "robot/sweep_report.h"
 
 namespace {
 

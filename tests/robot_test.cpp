@@ -10,12 +10,12 @@
 #include <fstream>
 #include <numbers>
 
-#include "command_line.h"
-#include "engine.h"
-#include "lockstep.h"
-#include "measures.h"
-#include "position_files.h"
-#include "realtime.h"
+#include "robot/command_line.h"
+#include "robot/engine.h"
+#include "robot/lockstep.h"
+#include "robot/measures.h"
+#include "robot/realtime.h"
+#include "steer/position_files.h"
 
 namespace {
 

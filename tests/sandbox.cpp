@@ -1,4 +1,4 @@
-#include "sandbox.h"
+#include "tests/sandbox.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,9 +13,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "emulator.h"
-#include "process_state.h"
-#include "runner.h"
+#include "board/runner.h"
+#include "tests/emulator.h"
+#include "tests/process_state.h"
 
 Sandbox::Sandbox(std::string program, std::string device, std::vector<std::string> args)
     : program_(std::move(program)), device_(std::move(device)), args_(std::move(args)) {

@@ -1,5 +1,5 @@
 // Our serial line layer against a pseudo-terminal, whose far side shows what reached the line.
-#include "serial_line.h"
+#include "serial/serial_line.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -16,8 +16,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "line_bounds.h"
-#include "process_state.h"
+#include "serial/line_bounds.h"
+#include "tests/process_state.h"
 
 namespace {
 bool lineReadsAsSevenBitsWithParity = false;

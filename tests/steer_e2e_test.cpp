@@ -13,8 +13,8 @@
 #include <set>
 #include <sstream>
 
-#include "sandbox.h"
-#include "text.h"
+#include "tests/sandbox.h"
+#include "tests/text.h"
 
 namespace {
 

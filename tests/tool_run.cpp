@@ -1,4 +1,4 @@
-#include "tool_run.h"
+#include "tests/tool_run.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,9 +11,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "emulator.h"
-#include "process_state.h"
-#include "runner.h"
+#include "board/runner.h"
+#include "tests/emulator.h"
+#include "tests/process_state.h"
 
 ToolRun::ToolRun(std::vector<std::string> args, bool onTerminal)
     : args_(std::move(args)), onTerminal_(onTerminal) {

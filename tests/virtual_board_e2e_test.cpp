@@ -9,10 +9,10 @@
 #include <functional>
 #include <sstream>
 
-#include "emulator.h"
-#include "process_state.h"
-#include "text.h"
-#include "tool_run.h"
+#include "tests/emulator.h"
+#include "tests/process_state.h"
+#include "tests/text.h"
+#include "tests/tool_run.h"
 
 namespace {
 

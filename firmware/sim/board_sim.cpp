@@ -1,4 +1,4 @@
-#include "board_sim.h"
+#include "firmware/sim/board_sim.h"
 
 #include <avr_ioport.h>
 #include <avr_uart.h>
