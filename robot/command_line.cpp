@@ -1,28 +1,20 @@
 #include "robot/command_line.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
 #include <thread>
+
+#include "cli/value_option.h"
+#include "robot/picture.h"
 
 namespace robot {
 namespace {
-
-// Takes "--name VALUE" or "--name=VALUE" at args[i]; false when args[i] is not that option.
-bool valueOption(const std::vector<std::string>& args, size_t& i, const std::string& name,
-                 std::string& value, bool& missing) {
-  const std::string& arg = args[i];
-  if (arg.rfind(name, 0) != 0) return false;
-  if (arg.size() > name.size() && arg[name.size()] == '=') {
-    value = arg.substr(name.size() + 1);
-  } else if (arg.size() == name.size()) {
-    missing = i + 1 >= args.size();
-    if (!missing) value = args[++i];
-  } else {
-    return false;
-  }
-  missing = missing || value.empty();
-  return true;
-}
 
 bool readJobs(const std::string& text, int& jobs) {
   char* end = nullptr;
@@ -43,14 +35,35 @@ bool valued(const std::vector<std::string>& args, size_t& i, Options& o, std::st
                                                           {"--json", &o.json},
                                                           {"--out", &o.out},
                                                           {"--jobs", &jobs}};
-  for (const auto& [name, value] : options) {
+  for (const auto& [name, target] : options) {
+    std::string_view value;
     bool missing = false;
-    if (!valueOption(args, i, name, *value, missing)) continue;
-    if (missing) why = std::string(name) + " needs a value";
+    if (!cli::valueOption(name, args, i, value, missing)) continue;
+    if (missing || value.empty()) why = std::string(name) + " needs a value";
+    *target = value;
     return true;
   }
   return false;
 }
+// Whether a file can be made at `path`: its folder is there and writable, and it is no folder.
+bool canWrite(const std::string& option, const std::string& path, std::string& why) {
+  std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  if (folder.empty()) folder = ".";
+  std::error_code error;
+  std::string fault;
+  if (std::filesystem::is_directory(path, error)) {
+    fault = "it is a folder";
+  } else if (!std::filesystem::is_directory(folder, error)) {
+    fault = "there is no folder " + folder.string();
+  } else if (access(folder.c_str(), W_OK) != 0) {
+    fault =
+        "cannot write in " + folder.string() + " (" + std::generic_category().message(errno) + ")";
+  }
+  if (fault.empty()) return true;
+  why = option + " " + path + ": " + fault;
+  return false;
+}
+
 }  // namespace
 
 int defaultJobs() {
@@ -93,6 +106,27 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
   if (i < args.size() && args[i].rfind('-', 0) != 0) o.program = args[i++];
   o.steerArgs.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
   return true;
+}
+
+bool outputsWritable(const Options& o, const std::string& sweepDir, std::string& why) {
+  if (!o.picture.empty() && !isPictureName(o.picture)) {
+    why = "--picture " + o.picture + ": the name must end in .png, .svg or .pdf";
+    return false;
+  }
+  const std::pair<const char*, const std::string*> files[] = {
+      {"--picture", &o.picture}, {"--json", &o.json}, {"--trace", &o.trace}};
+  for (const auto& [option, path] : files)
+    if (!path->empty() && !canWrite(option, *path, why)) return false;
+  if (sweepDir.empty()) return true;
+  std::error_code error;
+  std::filesystem::create_directories(sweepDir, error);
+  if (error) {
+    why = "cannot make the sweep's folder " + sweepDir + ": " + error.message();
+    return false;
+  }
+  if (access(sweepDir.c_str(), W_OK) == 0) return true;
+  why = "cannot write in the sweep's folder " + sweepDir;
+  return false;
 }
 
 }  // namespace robot

@@ -35,4 +35,9 @@ int defaultJobs();
 // be refused. After "--", a first word that is no option names the program (real time only).
 bool parseOptions(const std::vector<std::string>& args, Options& options, std::string& why);
 
+// Whether every file the runs will write can be made, so that a mistake is told before the runs
+// rather than after: --picture's name ends in .png, .svg or .pdf, and each file's folder (for a
+// sweep, `sweepDir`, made here) is there and writable. False, with the reason in `why`.
+bool outputsWritable(const Options& o, const std::string& sweepDir, std::string& why);
+
 }  // namespace robot

@@ -1,11 +1,13 @@
 // virtual-robot: runs steer with a simulated board, robot, camera and position producer.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "robot/command_line.h"
@@ -28,11 +30,13 @@ constexpr const char* help =
     "                      installed with virtual-robot)\n"
     "  --keep DIR          steer's working folder, kept (default: a temporary one)\n"
     "  --trace FILE.csv    write the run's trace, a row per millisecond\n"
-    "  --picture FILE.png  draw the run: the field from above, and the ball's column over time\n"
+    "  --picture FILE.png  draw the run (.png, .svg or .pdf, as the name ends): the field\n"
+    "                      from above, and the ball's column over time\n"
     "  --json FILE         write the summary as JSON\n"
-    "  --out DIR           write each run's DIR/run-NN.{csv,png,json} and the tables\n"
-    "                      DIR/table.md and DIR/table.csv (a sweep's default: NAME-runs)\n"
-    "  --jobs N            lockstep runs of a sweep at a time (default: the machine's cores)\n"
+    "  --out DIR           write each run's DIR/run-NN.{csv,png,json}, the tables\n"
+    "                      DIR/table.{md,csv}, DIR/summary.{md,csv} and the chart\n"
+    "                      DIR/chart.png (a sweep's default: NAME-runs)\n"
+    "  --jobs N            lockstep runs of a sweep at a time (default 2)\n"
     "  --help, -h          show this help and exit\n"
     "  --version           show the version and exit\n"
     "\n"
@@ -40,7 +44,8 @@ constexpr const char* help =
     "the program that runs in real time (default: the steer built or installed with it, also\n"
     "for a \"steer\" that is not on PATH); --lockstep always runs steer's own code, so it\n"
     "takes only \"steer\" there.\n"
-    "A scenario that lists several values for some settings is a sweep: every combination runs.\n"
+    "A scenario that lists several values for some settings is a sweep: every combination runs,\n"
+    "told a line each, then a summary per settings line over the places of the ball.\n"
     "Exit status: 0 when every run was done, 1 when a run failed (steer could not run, the\n"
     "simulation fell behind the wall clock), 2 for refused options or a bad scenario file.\n";
 
@@ -50,9 +55,11 @@ int refuse(const std::string& why) {
 }
 
 // The program to run in real time: the one named, on PATH for a name without a slash, except
-// that "steer" found nowhere there is the build's (installed: the one beside this program).
+// that "steer" found nowhere there is the build's (installed: the one beside this program). A
+// path is taken from virtual-robot's working folder, not steer's.
 std::string programToRun(const std::string& named) {
   if (named.empty()) return robot::defaultSteer();
+  if (named.find('/') != std::string::npos) return std::filesystem::absolute(named).string();
   if (named != "steer") return named;
   // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts
   const char* path = std::getenv("PATH");
@@ -61,6 +68,13 @@ std::string programToRun(const std::string& named) {
     if (!folder.empty() && access((folder + "/steer").c_str(), X_OK) == 0) return named;
   }
   return robot::defaultSteer();
+}
+
+// Whether the program for real time is there to run.
+bool canRun(const std::string& program, std::string& why) {
+  if (program.find('/') == std::string::npos || access(program.c_str(), X_OK) == 0) return true;
+  why = "cannot run " + program + ": " + std::generic_category().message(errno);
+  return false;
 }
 
 // A plan for each run; false, with the reason in `why`, when they cannot run.
@@ -82,7 +96,7 @@ bool makePlans(const robot::Options& o, const std::vector<robot::Scenario>& scen
       why = "no firmware image at " + plan.firmware;
       return false;
     }
-    plan.steerArgs = plan.scenario.steer.options;
+    plan.steerArgs = robot::steerArguments(plan.scenario.steer);
     plan.steerArgs.insert(plan.steerArgs.end(), o.steerArgs.begin(), o.steerArgs.end());
     plan.scenario.steer.options = plan.steerArgs;  // what the reports tell: every option used
     // In lockstep, steer's options are its decision code's; the real steer checks its own.
@@ -114,10 +128,12 @@ int main(int argc, char** argv) {
     return 0;
   }
   std::vector<robot::Scenario> scenarios;
-  if (!robot::loadScenarios(o.scenario, scenarios, why)) {
+  std::vector<std::string> warnings;
+  if (!robot::loadScenarios(o.scenario, scenarios, why, &warnings)) {
     (void)std::fprintf(stderr, "%s\n", why.c_str());
     return robot::refusedStatus;
   }
+  for (const std::string& warning : warnings) (void)std::fprintf(stderr, "%s\n", warning.c_str());
   const bool sweep = scenarios.size() > 1 || !o.out.empty();
   if (sweep && !(o.trace.empty() && o.picture.empty() && o.json.empty())) {
     return refuse(
@@ -128,10 +144,14 @@ int main(int argc, char** argv) {
     return refuse("--lockstep runs steer's own decision code, not " + o.program +
                   "; give steer's options alone after --");
   }
+  const std::string dir = !sweep ? ""
+                          : !o.out.empty()
+                              ? o.out
+                              : std::filesystem::path(o.scenario).stem().string() + "-runs";
+  if (!robot::outputsWritable(o, dir, why)) return refuse(why);
   std::vector<robot::RunPlan> plans;
   if (!makePlans(o, scenarios, sweep, plans, why)) return refuse(why);
+  if (!o.lockstep && !canRun(plans[0].steerCommand[0], why)) return refuse(why);
   if (!sweep) return robot::runOne(o, plans[0], {o.trace, o.picture, o.json});
-  return robot::runSweep(
-      o, plans,
-      o.out.empty() ? std::filesystem::path(o.scenario).stem().string() + "-runs" : o.out);
+  return robot::runSweep(o, plans, dir);
 }

@@ -1,12 +1,18 @@
 #include "robot/measures.h"
 
+#include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <limits>
+
+#include "robot/trace.h"
 
 namespace robot {
 namespace {
 
 constexpr double kCentreColumn = 320;
+constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
 
 bool inBand(const Sample& sample, int band) {
   // A NaN u (nothing written yet) compares false: out of the band.
@@ -30,6 +36,44 @@ void scoring(const Run& run, Measures& m) {
       return;
     }
   }
+}
+
+double time(double seconds) { return seconds < 0 ? kNone : seconds; }
+
+template <int Code>
+double frames(const Measures& m) {
+  return m.frames[Code];
+}
+
+constexpr std::array kSpecs{
+    MeasureSpec{"scored", "scored", "goal", Reading::yesNo, +1, true,
+                [](const Measures& m) { return m.scored ? 1.0 : 0.0; }},
+    MeasureSpec{"time_to_goal_s", "time to goal", "goal", Reading::seconds, -1, true,
+                [](const Measures& m) { return time(m.scoredS); }},
+    MeasureSpec{"final_ball_distance_m", "ball at end", "goal", Reading::metres, -1, true,
+                [](const Measures& m) { return m.finalBallDistanceM; }},
+    MeasureSpec{"first_in_band_s", "first in band", "band", Reading::seconds, -1, true,
+                [](const Measures& m) { return time(m.firstInBandS); }},
+    MeasureSpec{"band_exits", "band exits", "band", Reading::count, -1, false,
+                [](const Measures& m) {
+                  return m.firstInBandS < 0 ? kNone : static_cast<double>(m.bandExits);
+                }},
+    MeasureSpec{"share_in_band", "in band after", "band", Reading::share, +1, true,
+                [](const Measures& m) { return m.firstInBandS < 0 ? kNone : m.shareInBand; }},
+    MeasureSpec{"first_code_5_s", "first code 5", "frames", Reading::seconds, -1, false,
+                [](const Measures& m) { return time(m.firstAlignedS); }},
+    MeasureSpec{"frames_code_1", "code 1", "frames", Reading::count, 0, false, frames<1>},
+    MeasureSpec{"frames_code_2", "code 2", "frames", Reading::count, 0, false, frames<2>},
+    MeasureSpec{"frames_code_3", "code 3", "frames", Reading::count, 0, false, frames<3>},
+    MeasureSpec{"frames_code_4", "code 4", "frames", Reading::count, 0, false, frames<4>},
+    MeasureSpec{"frames_code_5", "code 5", "frames", Reading::count, 0, false, frames<5>},
+    MeasureSpec{"stops", "stops", "frames", Reading::count, 0, false, frames<0>},
+};
+
+std::string fixed(double value, int digits) {
+  std::array<char, 48> text{};
+  (void)std::snprintf(text.data(), text.size(), "%.*f", digits, value + 0.0);  // no "-0"
+  return text.data();
 }
 
 }  // namespace
@@ -62,6 +106,64 @@ Measures measure(const Run& run) {
     m.finalBallDistanceM = std::hypot(last.ballX - last.x, last.ballY - last.y);
   }
   return m;
+}
+
+std::span<const MeasureSpec> measureSpecs() { return kSpecs; }
+
+std::string shown(const MeasureSpec& spec, double value, bool withUnit) {
+  const bool none = std::isnan(value);
+  switch (spec.reading) {
+    case Reading::yesNo:
+      return value > 0 ? "yes" : "no";
+    case Reading::seconds:
+      return none ? "never" : fixed(value, 3) + (withUnit ? " s" : "");
+    case Reading::metres:
+      return none ? "-" : fixed(value, 3) + (withUnit ? " m" : "");
+    case Reading::count:
+      return none ? "-" : fixed(value, 0);
+    case Reading::share:
+      return none ? "-" : fixed(value * 100, 1) + "%";
+  }
+  return "?";
+}
+
+std::string csvCell(const MeasureSpec& spec, double value) {
+  if (std::isnan(value)) return "";
+  switch (spec.reading) {
+    case Reading::yesNo:
+    case Reading::count:
+      return fixed(value, 0);
+    case Reading::seconds:
+      return fixed(value, 3);
+    case Reading::metres:
+    case Reading::share:
+      return fixed(value, 4);
+  }
+  return "";
+}
+
+nlohmann::json jsonValue(const MeasureSpec& spec, double value) {
+  if (std::isnan(value)) return nullptr;
+  if (spec.reading == Reading::yesNo) return value > 0;
+  if (spec.reading == Reading::count) return std::llround(value);
+  return value;
+}
+
+std::string heading(const MeasureSpec& spec) {
+  std::string text(spec.name);
+  if (spec.reading == Reading::seconds) text += " (s)";
+  if (spec.reading == Reading::metres) text += " (m)";
+  return text;
+}
+
+std::string headline(const Measures& m, std::string_view between) {
+  std::string line;
+  for (const MeasureSpec& spec : kSpecs) {
+    if (!spec.headline) continue;
+    if (!line.empty()) line += between;
+    line += std::string(spec.name) + " " + shown(spec, spec.value(m));
+  }
+  return line;
 }
 
 }  // namespace robot

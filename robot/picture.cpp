@@ -1,9 +1,13 @@
 #include "robot/picture.h"
 
+#include <cairo-pdf.h>
+#include <cairo-svg.h>
 #include <cairo.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <numbers>
@@ -504,18 +508,6 @@ void markInstant(cairo_t* cr, double t, const Timeline& time, Colour colour,
   text(cr, nearEnd ? x - 5 : x + 5, columnBox.top + 15, what, 12, nearEnd ? 1 : 0, true);
 }
 
-std::string measuresLine(const Measures& m) {
-  std::string line = m.scored ? format("scored at %.2f s", m.scoredS) : "not scored";
-  line += format("  ·  ball %.2f m away at the end", m.finalBallDistanceM);
-  line += m.firstAlignedS < 0 ? "  ·  no code 5"
-                              : format("  ·  first code 5 at %.2f s", m.firstAlignedS);
-  return line + (m.firstInBandS < 0
-                     ? "  ·  never in the band"
-                     : format("  ·  first in the band at %.2f s", m.firstInBandS) +
-                           format(", then %.1f%% of the time in it", 100 * m.shareInBand) + ", " +
-                           std::to_string(m.bandExits) + " exits");
-}
-
 // What the run was made of: the robot, the camera, and the clock it ran on.
 std::string settingsLine(const Run& run) {
   const RobotSettings& r = run.scenario.robot;
@@ -538,15 +530,28 @@ void drawTitle(cairo_t* cr, const Run& run) {
   setColour(cr, ink);
   text(cr, 20, 24, title, 17, 0, true);
   text(cr, width - 20, 24, steer, 13, 1);
-  text(cr, 20, 48, measuresLine(run.measures), 13);
+  text(cr, 20, 48, headline(run.measures, "  ·  "), 13);
   text(cr, 20, 68, settingsLine(run), 12);
+}
+
+bool endsWith(const std::string& path, const char* suffix) {
+  return std::filesystem::path(path).extension() == suffix;
 }
 
 }  // namespace
 
-bool drawPicture(const Run& run, const std::string& pngPath, std::string& why) {
+bool isPictureName(const std::string& path) {
+  return endsWith(path, ".png") || endsWith(path, ".svg") || endsWith(path, ".pdf");
+}
+
+bool drawPicture(const Run& run, const std::string& path, std::string& why) {
+  // SVG and PDF are written as they are drawn, PNG at the end.
+  cairo_surface_t* made =
+      endsWith(path, ".svg")   ? cairo_svg_surface_create(path.c_str(), width, height)
+      : endsWith(path, ".pdf") ? cairo_pdf_surface_create(path.c_str(), width, height)
+                               : cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
   const std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> surface(
-      cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height), cairo_surface_destroy);
+      made, cairo_surface_destroy);
   const std::unique_ptr<cairo_t, decltype(&cairo_destroy)> context(cairo_create(surface.get()),
                                                                    cairo_destroy);
   cairo_t* cr = context.get();
@@ -567,10 +572,14 @@ bool drawPicture(const Run& run, const std::string& pngPath, std::string& why) {
   if (run.measures.scored) markInstant(cr, run.measures.scoredS, time, goalColour, "scored");
 
   cairo_status_t status = cairo_status(cr);
-  if (status == CAIRO_STATUS_SUCCESS)
-    status = cairo_surface_write_to_png(surface.get(), pngPath.c_str());
+  if (status == CAIRO_STATUS_SUCCESS && endsWith(path, ".png")) {
+    status = cairo_surface_write_to_png(surface.get(), path.c_str());
+  } else if (status == CAIRO_STATUS_SUCCESS) {
+    cairo_surface_finish(surface.get());
+    status = cairo_surface_status(surface.get());
+  }
   if (status != CAIRO_STATUS_SUCCESS) {
-    why = "cannot write the picture " + pngPath + ": " + cairo_status_to_string(status);
+    why = "cannot write the picture " + path + ": " + cairo_status_to_string(status);
     return false;
   }
   why.clear();

@@ -21,22 +21,13 @@ std::string fixed(double value, int digits, const char* none = "") {
   return text.data();
 }
 
-std::string percent(double share) { return fixed(share * 100, 1) + "%"; }
-
-// A time measure: seconds, or `never` for -1.
-std::string when(double seconds, const char* never) {
-  return seconds < 0 ? never : fixed(seconds, 3);
-}
-
-nlohmann::json orNull(double seconds) {
-  return seconds < 0 ? nlohmann::json(nullptr) : nlohmann::json(seconds);
-}
-
 std::string options(const Scenario& s) {
   std::string all;
   for (const std::string& option : s.steer.options) all += (all.empty() ? "" : " ") + option;
   return all;
 }
+
+}  // namespace
 
 bool saved(const std::string& path, const std::string& text, std::string& why) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -46,21 +37,6 @@ bool saved(const std::string& path, const std::string& text, std::string& why) {
   why = "cannot write " + path + ": " + std::generic_category().message(errno);
   return false;
 }
-
-std::string csvText(const std::string& text) {
-  std::string quoted = "\"";
-  for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return quoted + "\"";
-}
-
-std::string frames(const Measures& m, const char* between) {
-  std::string all;
-  for (int code = 1; code <= 5; ++code)
-    all += (code > 1 ? between : "") + std::to_string(m.frames[code]);
-  return all;
-}
-
-}  // namespace
 
 std::string summaryText(const Run& run) {
   const Scenario& s = run.scenario;
@@ -80,43 +56,28 @@ std::string summaryText(const Run& run) {
           " m ahead\n";
   text += "  steer   " + (steer.empty() ? std::string("its defaults") : steer) + "; band 320 +-" +
           std::to_string(run.band) + " columns\n";
-  if (m.firstInBandS < 0) {
-    text += "  band    never entered\n";
-  } else {
-    text += "  band    first entered at " + fixed(m.firstInBandS, 3) + " s; left " +
-            std::to_string(m.bandExits) + " times after; in it " + percent(m.shareInBand) +
-            " of the time after\n";
+  // The measures, a line for each group in the order they are defined.
+  std::string group;
+  for (const MeasureSpec& spec : measureSpecs()) {
+    const bool first = spec.group != group;
+    if (first && !group.empty()) text += "\n";
+    if (first) text += "  " + std::string(spec.group) + std::string(8 - spec.group.size(), ' ');
+    group = spec.group;
+    text += (first ? "" : ", ") + std::string(spec.name) + " " + shown(spec, spec.value(m));
   }
-  text += "  code 5  " +
-          (m.firstAlignedS < 0 ? std::string("never")
-                               : "first at " + when(m.firstAlignedS, "") + " s") +
-          "\n";
-  text += "  frames  codes 1/2/3/4/5: " + frames(m, "/") +
-          "; stops: " + std::to_string(m.frames[0]) + "\n";
-  text +=
-      "  goal    " + (m.scored ? "scored at " + fixed(m.scoredS, 3) + " s" : "not scored") + "\n";
-  text += "  end     the ball " + fixed(m.finalBallDistanceM, 3) + " m from the robot's centre\n";
+  text += "\n";
   return text;
 }
 
 nlohmann::json summaryJson(const Run& run) {
-  const Measures& m = run.measures;
-  nlohmann::json frames = nlohmann::json::object();
-  for (int code = 1; code <= 5; ++code) frames[std::to_string(code)] = m.frames[code];
+  nlohmann::json measures = nlohmann::json::object();
+  for (const MeasureSpec& spec : measureSpecs())
+    measures[std::string(spec.key)] = jsonValue(spec, spec.value(run.measures));
   return {
       {"scenario", scenarioJson(run.scenario)},
       {"steer_options", run.scenario.steer.options},
       {"band", run.band},
-      {"measures",
-       {{"first_in_band_s", orNull(m.firstInBandS)},
-        {"band_exits", m.bandExits},
-        {"share_in_band", m.shareInBand},
-        {"first_code_5_s", orNull(m.firstAlignedS)},
-        {"frames", frames},
-        {"stops", m.frames[0]},
-        {"scored", m.scored},
-        {"scored_s", orNull(m.scoredS)},
-        {"final_ball_distance_m", m.finalBallDistanceM}}},
+      {"measures", measures},
   };
 }
 
@@ -156,38 +117,6 @@ bool writeTrace(const Run& run, const std::string& csvPath, std::string& why) {
     text.back() = '\n';
   }
   return saved(csvPath, text, why);
-}
-
-bool writeSweepTables(const std::vector<SweepRow>& rows, const std::string& dir, std::string& why) {
-  std::error_code error;
-  std::filesystem::create_directories(dir, error);
-  std::string md =
-      "| run | first in band (s) | band exits | in band after | first code 5 (s) | "
-      "frames 1/2/3/4/5 | stops | goal (s) | ball at end (m) | picture |\n"
-      "|---|--:|--:|--:|--:|--:|--:|--:|--:|---|\n";
-  std::string csv =
-      "label,band,first_in_band_s,band_exits,share_in_band,first_code_5_s,frames_code_1,"
-      "frames_code_2,frames_code_3,frames_code_4,frames_code_5,stops,scored,scored_s,"
-      "final_ball_distance_m,picture\n";
-  for (const SweepRow& row : rows) {
-    const Measures& m = row.measures;
-    const std::string& label = row.scenario.label.empty() ? row.scenario.name : row.scenario.label;
-    const bool entered = m.firstInBandS >= 0;
-    std::string shown;  // a | in a label would split its Markdown cell
-    for (const char c : label) shown += c == '|' ? std::string("\\|") : std::string(1, c);
-    md += "| " + shown + " | " + when(m.firstInBandS, "never") + " | " +
-          (entered ? std::to_string(m.bandExits) : "") + " | " +
-          (entered ? percent(m.shareInBand) : "") + " | " + when(m.firstAlignedS, "never") + " | " +
-          frames(m, "/") + " | " + std::to_string(m.frames[0]) + " | " +
-          (m.scored ? fixed(m.scoredS, 3) : "no") + " | " + fixed(m.finalBallDistanceM, 2) + " | " +
-          (row.picture.empty() ? "" : "[picture](<" + row.picture + ">)") + " |\n";
-    csv += csvText(label) + "," + std::to_string(row.band) + "," + when(m.firstInBandS, "") + "," +
-           std::to_string(m.bandExits) + "," + fixed(m.shareInBand, 4) + "," +
-           when(m.firstAlignedS, "") + "," + frames(m, ",") + "," + std::to_string(m.frames[0]) +
-           "," + (m.scored ? "1" : "0") + "," + when(m.scoredS, "") + "," +
-           fixed(m.finalBallDistanceM, 4) + "," + csvText(row.picture) + "\n";
-  }
-  return saved(dir + "/table.md", md, why) && saved(dir + "/table.csv", csv, why);
 }
 
 }  // namespace robot

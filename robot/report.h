@@ -1,5 +1,5 @@
-// What virtual-robot tells of a run: a summary as text and as JSON, the trace as CSV, and for a
-// sweep one table of all runs as Markdown and as CSV.
+// What virtual-robot tells of a run: a summary as text and as JSON, and the trace as CSV (a
+// sweep's tables are in sweep_report.h).
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -10,7 +10,8 @@
 
 namespace robot {
 
-// A few lines for a person: the scenario's key settings and every measure.
+// A few lines for a person, each ending in a newline: the scenario's key settings and every
+// measure.
 std::string summaryText(const Run& run);
 
 // The same as one JSON object: the scenario's settings, steer's options and the measures.
@@ -21,16 +22,7 @@ nlohmann::json summaryJson(const Run& run);
 // their millisecond. False, with the reason in `why`, when the file cannot be written.
 bool writeTrace(const Run& run, const std::string& csvPath, std::string& why);
 
-// One sweep's row: the run's label, its measures, and its picture's file name (may be empty).
-struct SweepRow {
-  Scenario scenario;
-  int band = 10;
-  Measures measures;
-  std::string picture;
-};
-
-// Writes DIR/table.md and DIR/table.csv: a row per run, with what sets it apart, every measure,
-// and (Markdown) a link to its picture. False, with the reason in `why`, on a write error.
-bool writeSweepTables(const std::vector<SweepRow>& rows, const std::string& dir, std::string& why);
+// Writes `text` to `path`; false, with the reason in `why`, when it cannot.
+bool saved(const std::string& path, const std::string& text, std::string& why);
 
 }  // namespace robot

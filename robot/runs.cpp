@@ -5,7 +5,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -15,6 +14,7 @@
 #include "robot/realtime.h"
 #include "robot/report.h"
 #include "robot/sweep_chart.h"
+#include "robot/sweep_report.h"
 
 namespace robot {
 namespace {
@@ -23,12 +23,9 @@ void say(const std::string& what) {
   (void)std::fprintf(stderr, "virtual-robot: %s\n", what.c_str());
 }
 
-// Measures the run, tells it and writes its files; false when a file could not be written.
+// Measures the run and writes its files; false when a file could not be written.
 bool report(Run& run, const Outputs& out) {
   run.measures = measure(run);
-  const std::string text = summaryText(run);
-  (void)std::fputs(text.c_str(), stdout);
-  (void)std::fflush(stdout);
   bool written = true;
   std::string why;
   if (!out.trace.empty() && !writeTrace(run, out.trace, why)) {
@@ -39,13 +36,9 @@ bool report(Run& run, const Outputs& out) {
     say(why);
     written = false;
   }
-  if (!out.json.empty()) {
-    std::ofstream file(out.json);
-    file << summaryJson(run).dump(2) << '\n';
-    if (!file.good()) {
-      say("cannot write " + out.json);
-      written = false;
-    }
+  if (!out.json.empty() && !saved(out.json, summaryJson(run).dump(2) + "\n", why)) {
+    say(why);
+    written = false;
   }
   return written;
 }
@@ -66,9 +59,9 @@ std::string numbered(const std::string& dir, size_t index, const char* suffix) {
 }
 
 // Lockstep runs, `jobs` at a time on threads of their own, each handed to `finished` in the
-// plans' order as soon as it and those before it have ended; false when one failed.
-bool lockstepRuns(const std::vector<RunPlan>& plans, size_t jobs,
-                  const std::function<void(size_t, Run&)>& finished) {
+// plans' order as soon as it and those before it have ended (nullptr: it failed).
+void lockstepRuns(const std::vector<RunPlan>& plans, size_t jobs,
+                  const std::function<void(size_t, Run*)>& finished) {
   struct Outcome {
     bool ended = false;
     bool ok = false;
@@ -91,21 +84,15 @@ bool lockstepRuns(const std::vector<RunPlan>& plans, size_t jobs,
   };
   std::vector<std::thread> workers;
   for (size_t j = 0; j < std::min(jobs, plans.size()); ++j) workers.emplace_back(work);
-  bool all = true;
   for (size_t i = 0; i < plans.size(); ++i) {
     std::unique_lock<std::mutex> hold(lock);
     ended.wait(hold, [&] { return outcomes[i].ended; });
     Outcome o = std::move(outcomes[i]);
     hold.unlock();
-    if (o.ok) {
-      finished(i, o.run);
-    } else {
-      say("run " + std::to_string(i + 1) + ": " + o.why);
-      all = false;
-    }
+    if (!o.ok) say("run " + std::to_string(i + 1) + ": " + o.why);
+    finished(i, o.ok ? &o.run : nullptr);
   }
   for (std::thread& w : workers) w.join();
-  return all;
 }
 
 }  // namespace
@@ -121,7 +108,9 @@ int runOne(const Options& o, const RunPlan& plan, const Outputs& out) {
   } else if (const int status = realTime(plan, run); status != runsDone) {
     return status;
   }
-  return report(run, out) ? runsDone : runFailed;
+  const bool written = report(run, out);
+  (void)std::fputs(summaryText(run).c_str(), stdout);
+  return written ? runsDone : runFailed;
 }
 
 int runSweep(const Options& o, const std::vector<RunPlan>& plans, const std::string& dir) {
@@ -132,25 +121,33 @@ int runSweep(const Options& o, const std::vector<RunPlan>& plans, const std::str
     return refusedStatus;
   }
   std::vector<SweepRow> rows(plans.size());
-  for (size_t i = 0; i < plans.size(); ++i) rows[i].scenario = plans[i].scenario;  // failed too
+  for (size_t i = 0; i < plans.size(); ++i) rows[i].scenario = plans[i].scenario;
+  std::vector<bool> ended(plans.size());
+  size_t told = 0;  // runs told so far, in order whatever order they end in
   int status = runsDone;
-  const auto finished = [&](size_t i, Run& run) {
-    (void)std::printf("run %zu of %zu: %s\n", i + 1, plans.size(), plans[i].scenario.label.c_str());
-    const Outputs out{numbered(dir, i, ".csv"), numbered(dir, i, ".png"),
-                      numbered(dir, i, ".json")};
-    if (!report(run, out)) status = runFailed;
-    rows[i] = {run.scenario, run.band, run.measures,
-               std::filesystem::path(out.picture).filename().string()};
+  const auto finished = [&](size_t i, Run* run) {
+    ended[i] = true;
+    if (run == nullptr && status == runsDone) status = runFailed;
+    if (run != nullptr) {
+      const Outputs out{numbered(dir, i, ".csv"), numbered(dir, i, ".png"),
+                        numbered(dir, i, ".json")};
+      if (!report(*run, out)) status = runFailed;
+      rows[i] = {run->scenario, true, run->band, run->measures,
+                 std::filesystem::path(out.picture).filename().string()};
+    }
+    for (; told < rows.size() && ended[told]; ++told)
+      (void)std::fputs(runLine(told, rows).c_str(), stdout);
+    (void)std::fflush(stdout);
   };
   if (o.lockstep) {
-    if (!lockstepRuns(plans, static_cast<size_t>(o.jobs), finished)) status = runFailed;
+    lockstepRuns(plans, static_cast<size_t>(o.jobs), finished);
   } else {
     // Real-time runs take the machine's full attention, so they go one at a time.
     for (size_t i = 0; i < plans.size(); ++i) {
       Run run;
-      const int ended = realTime(plans[i], run);
-      if (ended == runsDone) finished(i, run);
-      if (ended != runsDone) status = ended;
+      const int end = realTime(plans[i], run);
+      finished(i, end == runsDone ? &run : nullptr);
+      if (end != runsDone) status = end;
     }
   }
   std::string why;
@@ -162,6 +159,10 @@ int runSweep(const Options& o, const std::vector<RunPlan>& plans, const std::str
     say(why);
     status = runFailed;
   }
+  (void)std::printf(
+      "\nEach settings line over the places of the ball and the seeds, best first\n"
+      "(%s/summary.md; every run in %s/table.md):\n\n%s",
+      dir.c_str(), dir.c_str(), settingsSummary(rows).c_str());
   return status;
 }
 

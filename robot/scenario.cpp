@@ -34,9 +34,16 @@ struct Value {
 // given as a list of tables. Each choice sets some keys and has a short label.
 struct Axis {
   Position at;
+  std::string name;  // the key, or the section listed as several tables
+  bool situation = false;
   std::vector<std::vector<Value>> choices;
-  std::vector<std::string> labels;
+  std::vector<std::string> values;  // each choice's, as a label shows it
 };
+
+// Where the ball and the goal are, and chance: what a settings line is tried over.
+bool isSituation(std::string_view section, std::string_view key) {
+  return section == "field" || (section == "run" && key == "seed");
+}
 
 struct Failure {
   toml::source_index line = 0;
@@ -74,18 +81,19 @@ std::string unitValue(std::string_view key, const toml::node& node) {
   const double value = whole != nullptr ? static_cast<double>(whole->get()) : real->get();
   if (key.ends_with("_share"))
     return std::string(key.substr(0, key.size() - 6)) + number(value * 100, "%");
-  const std::array<std::pair<std::string_view, const char*>, 7> units{{
+  const std::array<std::pair<std::string_view, const char*>, 8> units{{
       {"_m_per_s2", "m/s2"},
       {"_m_per_s", "m/s"},
       {"_hz", "Hz"},
       {"_deg", "deg"},
+      {"_ms", "ms"},
       {"_m", "m"},
       {"_duty", " duty"},
       {"_px", "px"},
   }};
-  if (key.ends_with("_s")) return value < 1 ? number(value * 1000, "ms") : number(value, "s");
   for (const auto& [suffix, unit] : units)
     if (key.ends_with(suffix)) return number(value, unit);
+  if (key.ends_with("_s")) return value < 1 ? number(value * 1000, "ms") : number(value, "s");
   return number(value);
 }
 
@@ -95,11 +103,12 @@ bool addKey(std::string_view section, const toml::key& key, const toml::node& no
     return fail(failure, key.source(),
                 "unknown key " + std::string(section) + "." + std::string(key.str()) + "; [" +
                     std::string(section) + "] has " + keysOf(section));
-  Axis& axis = axes.emplace_back(Axis{positionOf(key.source()), {}, {}});
+  Axis& axis = axes.emplace_back(Axis{
+      positionOf(key.source()), std::string(key.str()), isSituation(section, key.str()), {}, {}});
   const auto* list = node.as_array();
   if (list == nullptr) {
     axis.choices.push_back({{section, key.str(), &node}});
-    axis.labels.emplace_back();
+    axis.values.emplace_back();
     return true;
   }
   if (list->empty())
@@ -107,7 +116,7 @@ bool addKey(std::string_view section, const toml::key& key, const toml::node& no
                 std::string(key.str()) + " lists no value; give one, or a list of several to vary");
   for (const toml::node& value : *list) {
     axis.choices.push_back({{section, key.str(), &value}});
-    axis.labels.push_back(std::string(key.str()) + "=" + shortValue(value));
+    axis.values.push_back(shortValue(value));
   }
   return true;
 }
@@ -115,7 +124,8 @@ bool addKey(std::string_view section, const toml::key& key, const toml::node& no
 // [[camera]] twice, or camera = [{...}, {...}]: the runs take each table's settings together.
 bool addTables(std::string_view section, const toml::key& name, const toml::array& tables,
                std::vector<Axis>& axes, Failure& failure) {
-  Axis& axis = axes.emplace_back(Axis{positionOf(name.source()), {}, {}});
+  Axis& axis = axes.emplace_back(
+      Axis{positionOf(name.source()), std::string(section), isSituation(section, ""), {}, {}});
   for (const toml::node& element : tables) {
     std::vector<Value> sets;
     std::string label;
@@ -129,10 +139,15 @@ bool addTables(std::string_view section, const toml::key& name, const toml::arra
                     std::string(key.str()) + ": a section listed as several tables takes one " +
                         "value per key; list more tables to vary it");
       sets.push_back({section, key.str(), &node});
-      label += (label.empty() ? "" : "+") + unitValue(key.str(), node);
     }
+    // The label in the file's order, not the table's (by name).
+    std::stable_sort(sets.begin(), sets.end(), [](const Value& x, const Value& y) {
+      return positionOf(x.node->source()) < positionOf(y.node->source());
+    });
+    for (const Value& value : sets)
+      label += (label.empty() ? "" : "+") + unitValue(value.key, *value.node);
     axis.choices.push_back(std::move(sets));
-    axis.labels.push_back(std::string(section) + "=" + (label.empty() ? "defaults" : label));
+    axis.values.push_back(label.empty() ? "defaults" : label);
   }
   return true;
 }
@@ -162,8 +177,10 @@ bool addSection(const toml::key& name, const toml::node& node, std::vector<Axis>
   return addTables(section, name, *tables, axes, failure);
 }
 
-// Every value is tried once, in the file's order, so that the first fault in the file is told.
-bool check(const std::vector<Axis>& axes, const std::filesystem::path& folder, Failure& failure) {
+// Every value is tried once, in the file's order, so that the first fault in the file is told;
+// unlikely values are told as warnings.
+bool check(const std::vector<Axis>& axes, const std::filesystem::path& folder, Failure& failure,
+           std::vector<std::pair<toml::source_index, std::string>>& unlikely) {
   std::vector<Value> all;
   for (const Axis& axis : axes)
     for (const auto& choice : axis.choices) all.insert(all.end(), choice.begin(), choice.end());
@@ -175,6 +192,9 @@ bool check(const std::vector<Axis>& axes, const std::filesystem::path& folder, F
     std::string why;
     if (!applySetting(value.section, value.key, *value.node, folder, scratch, why))
       return fail(failure, value.node->source(), why);
+    if (const std::string told = unlikelyValue(value.section, value.key, *value.node);
+        !told.empty())
+      unlikely.emplace_back(value.node->source().begin.line, told);
   }
   return true;
 }
@@ -204,7 +224,20 @@ bool read(const std::string& path, toml::table& root, std::string& why) {
 
 }  // namespace
 
-bool loadScenarios(const std::string& path, std::vector<Scenario>& runs, std::string& why) {
+std::vector<std::string> steerArguments(const SteerSettings& steer) {
+  std::vector<std::string> args;
+  const std::pair<const char*, int> keys[] = {{"--band", steer.band},
+                                              {"--turn-power", steer.turnPower},
+                                              {"--drive-power", steer.drivePower},
+                                              {"--stale-after", steer.staleAfterMs}};
+  for (const auto& [option, value] : keys)
+    if (value >= 0) args.insert(args.end(), {option, std::to_string(value)});
+  args.insert(args.end(), steer.options.begin(), steer.options.end());
+  return args;
+}
+
+bool loadScenarios(const std::string& path, std::vector<Scenario>& runs, std::string& why,
+                   std::vector<std::string>* warnings) {
   runs.clear();
   toml::table root;
   if (!read(path, root, why)) return false;
@@ -213,10 +246,17 @@ bool loadScenarios(const std::string& path, std::vector<Scenario>& runs, std::st
   Failure failure;
   bool good = true;
   for (auto&& [name, node] : root) good = good && addSection(name, node, axes, failure);
-  good = good && check(axes, folder, failure);
+  std::vector<std::pair<toml::source_index, std::string>> unlikely;
+  good = good && check(axes, folder, failure, unlikely);
   if (!good) {
     why = path + ":" + std::to_string(failure.line) + ": " + failure.what;
     return false;
+  }
+  for (const auto& [line, what] : unlikely) {
+    if (warnings == nullptr) break;
+    std::string warning = path;
+    warning.append(":").append(std::to_string(line)).append(": warning: ").append(what);
+    warnings->push_back(std::move(warning));
   }
   // The file's order; the last listed varies fastest.
   std::stable_sort(axes.begin(), axes.end(),
@@ -232,16 +272,19 @@ bool loadScenarios(const std::string& path, std::vector<Scenario>& runs, std::st
   for (size_t run = 0; run < count; ++run) {
     Scenario scenario = base;
     size_t rest = run;
-    std::vector<std::string> labels(axes.size());
+    std::vector<size_t> picks(axes.size());
     for (size_t a = axes.size(); a-- > 0;) {
-      const size_t pick = rest % axes[a].choices.size();
+      picks[a] = rest % axes[a].choices.size();
       rest /= axes[a].choices.size();
-      if (axes[a].choices.size() > 1) labels[a] = axes[a].labels[pick];
-      for (const Value& value : axes[a].choices[pick])
+      for (const Value& value : axes[a].choices[picks[a]])
         (void)applySetting(value.section, value.key, *value.node, folder, scenario, why);
     }
-    for (const std::string& label : labels)
-      if (!label.empty()) scenario.label += (scenario.label.empty() ? "" : " ") + label;
+    for (size_t a = 0; a < axes.size(); ++a) {
+      if (axes[a].choices.size() < 2) continue;
+      const std::string& value = axes[a].values[picks[a]];
+      scenario.varied.push_back({axes[a].name, value, axes[a].situation});
+      scenario.label += (scenario.label.empty() ? "" : " ") + axes[a].name + "=" + value;
+    }
     runs.push_back(std::move(scenario));
   }
   why.clear();

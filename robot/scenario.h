@@ -52,7 +52,8 @@ struct FieldSettings {
   double ballRadiusM = 0.033;           // ball_radius_m
   double ballDecelerationMPerS2 = 0.5;  // ball_deceleration_m_per_s2: rolling friction
   double goalDistanceM = 2.0;           // goal_distance_m: the goal line's x
-  double goalCentreM = 0;               // goal_centre_m: the goal's middle, y (left +)
+  double goalCentreM = 0;               // -goal_right_m: the goal's middle, y (left +); the
+                                        // file counts it to the right, as bearings
   double goalWidthM = 0.6;              // goal_width_m: between the posts
   double goalPostHeightM = 0.3;         // goal_post_height_m
 };
@@ -65,14 +66,30 @@ struct RunSettings {
   int seed = 1;           // seed: for the camera's errors; a run with the same seed repeats
 };
 
-// [steer]
+// [steer]: steer's options, each key one option (-1: steer's default), then any others.
 struct SteerSettings {
+  int band = -1;                     // band: --band, the band's half-width in columns
+  int turnPower = -1;                // turn_power: --turn-power
+  int drivePower = -1;               // drive_power: --drive-power
+  int staleAfterMs = -1;             // stale_after_ms: --stale-after
   std::vector<std::string> options;  // options: steer's command-line options, as one string
+};
+
+// steer's command-line options that `steer` stands for: its keys' options, then `options`.
+std::vector<std::string> steerArguments(const SteerSettings& steer);
+
+// In a sweep, a setting that varies and this run's value of it.
+struct Varied {
+  std::string setting;  // its key, or its section's name for a section listed as several tables
+  std::string value;    // "45", "0.8", "30Hz+50ms"
+  bool situation;       // where the ball and goal are, or chance ([field], run.seed), not a
+                        // setting of the robot, its camera or steer
 };
 
 struct Scenario {
   std::string name;   // the file's name without .toml
   std::string label;  // in a sweep, what sets this run apart ("ball_bearing_deg=45 ..."), else ""
+  std::vector<Varied> varied;  // in a sweep, every setting that varies, in the file's order
   RobotSettings robot;
   CameraSettings camera;
   FieldSettings field;
@@ -86,6 +103,9 @@ struct Scenario {
 // "FILE:LINE: what is wrong" in `why`, for a file that cannot be read or parsed, an unknown
 // section or key, a value of the wrong type or out of range, or a firmware image that does not
 // exist. A relative firmware path is taken from the scenario file's folder.
-bool loadScenarios(const std::string& path, std::vector<Scenario>& runs, std::string& why);
+// Values in range but unlikely for their unit (a latency of 50 s) go into `warnings`, one line
+// each, "FILE:LINE: warning: ...", and do not stop the file being read.
+bool loadScenarios(const std::string& path, std::vector<Scenario>& runs, std::string& why,
+                   std::vector<std::string>* warnings = nullptr);
 
 }  // namespace robot

@@ -41,6 +41,7 @@ struct Setting {
   int& (*whole)(Scenario&) = nullptr;
   TextRule text = nullptr;
   std::string (*shown)(const Scenario&) = nullptr;  // a text's value, for summaries
+  bool rightwards = false;  // the file's value counts to the right, the field's y to the left
 };
 
 template <auto Section, auto Field>
@@ -134,7 +135,14 @@ constexpr std::array kSettings{
             at<&Scenario::field, &FieldSettings::ballDecelerationMPerS2>},
     Setting{"field", "goal_distance_m", above(0),
             at<&Scenario::field, &FieldSettings::goalDistanceM>},
-    Setting{"field", "goal_centre_m", {}, at<&Scenario::field, &FieldSettings::goalCentreM>},
+    Setting{"field",
+            "goal_right_m",
+            {},
+            at<&Scenario::field, &FieldSettings::goalCentreM>,
+            nullptr,
+            nullptr,
+            nullptr,
+            true},
     Setting{"field", "goal_width_m", above(0), at<&Scenario::field, &FieldSettings::goalWidthM>},
     Setting{"field", "goal_post_height_m", above(0),
             at<&Scenario::field, &FieldSettings::goalPostHeightM>},
@@ -148,6 +156,13 @@ constexpr std::array kSettings{
             nullptr,
             setFirmware,
             [](const Scenario& s) { return s.run.firmware; }},
+    Setting{"steer", "band", within(0, 320), nullptr, at<&Scenario::steer, &SteerSettings::band>},
+    Setting{"steer", "turn_power", within(0, 127), nullptr,
+            at<&Scenario::steer, &SteerSettings::turnPower>},
+    Setting{"steer", "drive_power", within(0, 127), nullptr,
+            at<&Scenario::steer, &SteerSettings::drivePower>},
+    Setting{"steer", "stale_after_ms", atLeast(1), nullptr,
+            at<&Scenario::steer, &SteerSettings::staleAfterMs>},
     Setting{"steer",
             "options",
             {},
@@ -155,6 +170,33 @@ constexpr std::array kSettings{
             nullptr,
             setOptions,
             [](const Scenario& s) { return joined(s.steer.options); }},
+};
+
+// The values a key usually takes, in its unit: one outside them is more likely a slip of the
+// unit (50 s meant as ms) than a robot's, so it is told, but runs.
+struct Usual {
+  std::string_view section, key;
+  double low, high;
+  std::string_view unit;
+};
+
+constexpr std::array kUsual{
+    Usual{"robot", "wheel_base_m", 0.03, 1, "m"},
+    Usual{"robot", "top_speed_m_per_s", 0.02, 5, "m/s"},
+    Usual{"robot", "lag_s", 0, 1, "s"},
+    Usual{"robot", "radius_m", 0.02, 1, "m"},
+    Usual{"camera", "field_of_view_deg", 10, 170, "degrees"},
+    Usual{"camera", "frame_rate_hz", 1, 240, "frames/s"},
+    Usual{"camera", "latency_s", 0, 1, "s"},
+    Usual{"camera", "height_m", 0, 2, "m"},
+    Usual{"field", "ball_distance_m", 0, 20, "m"},
+    Usual{"field", "ball_radius_m", 0.01, 0.5, "m"},
+    Usual{"field", "ball_deceleration_m_per_s2", 0, 10, "m/s2"},
+    Usual{"field", "goal_distance_m", 0, 30, "m"},
+    Usual{"field", "goal_width_m", 0.05, 10, "m"},
+    Usual{"field", "goal_post_height_m", 0, 3, "m"},
+    Usual{"run", "duration_s", 0, 600, "s"},
+    Usual{"steer", "stale_after_ms", 20, 60000, "ms"},
 };
 
 std::string number(double value) {
@@ -203,6 +245,21 @@ const Setting* find(std::string_view section, std::string_view key) {
 
 }  // namespace
 
+std::string unlikelyValue(std::string_view section, std::string_view key, const toml::node& node) {
+  const auto* whole = node.as_integer();
+  const auto* real = node.as_floating_point();
+  if (whole == nullptr && real == nullptr) return {};
+  const double value = whole != nullptr ? static_cast<double>(whole->get()) : real->get();
+  const auto* const usual = std::find_if(kUsual.begin(), kUsual.end(), [&](const Usual& u) {
+    return u.section == section && u.key == key;
+  });
+  if (usual == kUsual.end() || (value >= usual->low && value <= usual->high)) return {};
+  const std::string unit(usual->unit);
+  return std::string(section) + "." + std::string(key) + " = " + number(value) + " " + unit +
+         " is unusual (usually " + number(usual->low) + " to " + number(usual->high) + " " + unit +
+         "); is it in another unit?";
+}
+
 bool isSection(std::string_view name) {
   return std::any_of(kSettings.begin(), kSettings.end(),
                      [&](const Setting& setting) { return setting.section == name; });
@@ -249,7 +306,7 @@ bool applySetting(std::string_view section, std::string_view key, const toml::no
     return false;
   }
   if (setting.whole != nullptr) setting.whole(s) = static_cast<int>(value);
-  if (setting.real != nullptr) setting.real(s) = value;
+  if (setting.real != nullptr) setting.real(s) = setting.rightwards ? -value : value;
   return true;
 }
 
@@ -258,8 +315,11 @@ nlohmann::json scenarioJson(const Scenario& scenario) {
   Scenario copy = scenario;  // the fields are reached through setters that take a mutable one
   for (const Setting& setting : kSettings) {
     nlohmann::json& value = json[std::string(setting.section)][std::string(setting.key)];
-    if (setting.real != nullptr) value = setting.real(copy);
-    if (setting.whole != nullptr) value = setting.whole(copy);
+    if (setting.real != nullptr) value = (setting.rightwards ? -1 : 1) * setting.real(copy) + 0.0;
+    // A whole number outside its limits is one left unset, such as steer's -1 for its default.
+    if (setting.whole != nullptr)
+      value = fits(setting.whole(copy), setting.limits) ? nlohmann::json(setting.whole(copy))
+                                                        : nlohmann::json(nullptr);
     if (setting.shown != nullptr) value = setting.shown(scenario);
   }
   return json;

@@ -17,6 +17,10 @@ bool isKey(std::string_view section, std::string_view key);
 std::string keysOf(std::string_view section);      // "a, b, c", to tell a user what is known
 std::string_view sectionOf(std::string_view key);  // the section that has this key, or ""
 
+// A warning, "section.key = VALUE UNIT is unusual (...)", for a number outside what the key
+// usually takes; empty when it is usual or the key has no usual range.
+std::string unlikelyValue(std::string_view section, std::string_view key, const toml::node& node);
+
 // Sets a known key from its value, or returns false with "section.key must be ..." in `why`.
 // A relative firmware path is taken from `folder`.
 bool applySetting(std::string_view section, std::string_view key, const toml::node& node,

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "robot/report.h"
+#include "robot/sweep_report.h"
 
 namespace robot {
 

@@ -1,9 +1,10 @@
-// What one run of a scenario recorded, and the measures taken from it.
+// What one run of a scenario recorded, and the measures taken from it (see measures.h).
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "robot/measures.h"
 #include "robot/scenario.h"
 
 namespace robot {
@@ -25,18 +26,6 @@ struct LineEvent {
   double t = 0;  // when its last byte arrived
   int code = 0;  // 1 to 5 for a frame, 0 for a stop
   int power = 0;
-};
-
-// Each measure is defined in docs/simulation.md.
-struct Measures {
-  double firstInBandS = -1;   // time of the first entry into the band; -1: never
-  int bandExits = 0;          // exits from the band after the first entry
-  double shareInBand = 0;     // share of the time after the first entry spent in the band
-  double firstAlignedS = -1;  // time of the first code 5 frame; -1: never
-  int frames[6] = {};         // frames of each code; [0] counts stop sequences
-  bool scored = false;
-  double scoredS = -1;            // when the ball crossed the goal line; -1: never
-  double finalBallDistanceM = 0;  // from the robot's centre to the ball's at the end
 };
 
 struct Run {

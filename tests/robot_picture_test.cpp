@@ -1,5 +1,6 @@
-// virtual-robot's picture of a run and a sweep's chart: PNGs of the size they promise, or the
-// reason there are none; what a run's picture marks; how the chart groups a sweep's runs.
+// virtual-robot's picture of a run and a sweep's chart: PNGs (a run's also SVG and PDF) of the
+// size they promise, or the reason there are none; what a run's picture marks; how the chart
+// groups a sweep's runs.
 #include <cairo.h>
 #include <gtest/gtest.h>
 
@@ -37,7 +38,7 @@ robot::Run huntingRun() {
   return run;
 }
 
-TEST(RobotPicture, DrawsAPngOfItsSizeOrSaysWhyNot) {
+TEST(RobotPicture, DrawsItsSizeInTheFormatItsNameSaysOrSaysWhyNot) {
   const std::string png = testing::TempDir() + "robot_picture_test.png";
   std::string why = "stale";
   ASSERT_TRUE(robot::drawPicture(huntingRun(), png, why)) << why;
@@ -50,10 +51,24 @@ TEST(RobotPicture, DrawsAPngOfItsSizeOrSaysWhyNot) {
   EXPECT_EQ(bytes.substr(0, 16), std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16));
   EXPECT_EQ(bytes.substr(16, 8), std::string("\0\0\x03\xe8\0\0\x04\x92", 8));  // 1000 x 1170
 
-  EXPECT_FALSE(robot::drawPicture(huntingRun(), "/no/such/folder/run.png", why));
-  EXPECT_EQ(
-      why,
-      "cannot write the picture /no/such/folder/run.png: error while writing to output stream");
+  // SVG and PDF, each with its own signature and the picture's size in points.
+  const std::pair<const char*, const char*> vectors[] = {
+      {".svg", "width=\"1000pt\" height=\"1170pt\""}, {".pdf", "/MediaBox [ 0 0 1000 1170 ]"}};
+  for (const auto& [suffix, size] : vectors) {
+    const std::string path = testing::TempDir() + "robot_picture_test" + suffix;
+    ASSERT_TRUE(robot::drawPicture(huntingRun(), path, why)) << why;
+    std::ifstream in(path, std::ios::binary);
+    const std::string drawn{std::istreambuf_iterator<char>(in), {}};
+    std::filesystem::remove(path);
+    EXPECT_EQ(drawn.substr(0, 5), std::string(suffix) == ".svg" ? "<?xml" : "%PDF-");
+    EXPECT_NE(drawn.find(size), std::string::npos) << suffix;
+  }
+
+  for (const char* path : {"/no/such/folder/run.png", "/no/such/folder/run.svg"}) {
+    EXPECT_FALSE(robot::drawPicture(huntingRun(), path, why));
+    EXPECT_EQ(why, std::string("cannot write the picture ") + path +
+                       ": error while writing to output stream");
+  }
 }
 
 // x from -0.26 to 2.26 m (goal line at 2, margins 0.26) spans 960 pixels, 380.95 a metre, x = 1 at

@@ -230,7 +230,8 @@ TEST(Producer, SearchesTheSideNamedThenWhereTheBallWasLastSeen) {
   }
 }
 
-// The command line: steer's options after --, a program named there, and what is refused.
+// The command line: steer's options after --, a program named there, and what is refused, also
+// for files that could not be written after the run.
 struct CommandLineCase {
   std::vector<std::string> args;
   std::string program;                 // when taken
@@ -249,7 +250,7 @@ TEST_P(CommandLine, TakesOrRefuses) {
   const CommandLineCase& c = GetParam();
   robot::Options o;
   std::string why;
-  const bool taken = robot::parseOptions(c.args, o, why);
+  const bool taken = robot::parseOptions(c.args, o, why) && robot::outputsWritable(o, "", why);
   ASSERT_EQ(taken, c.refusal.empty()) << why;
   if (!taken) {
     EXPECT_NE(why.find(c.refusal), std::string::npos) << why;
@@ -263,22 +264,30 @@ TEST_P(CommandLine, TakesOrRefuses) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CommandLine,
-    testing::Values(CommandLineCase{{"--lockstep", "--jobs=3", "s.toml", "--", "--band", "40"},
-                                    "",
-                                    {"--band", "40"},
-                                    "",
-                                    3},
-                    CommandLineCase{{"s.toml", "--", "./steer", "--turn-power", "25"},
-                                    "./steer",
-                                    {"--turn-power", "25"},
-                                    ""},
-                    CommandLineCase{{"--keep", "run", "s.toml"}, "", {}, ""},
-                    CommandLineCase{
-                        {"--jobs", "0", "s.toml"}, "", {}, "--jobs takes a whole number"},
-                    CommandLineCase{{"s.toml", "--keep"}, "", {}, "--keep needs a value"},
-                    CommandLineCase{{"s.toml", "t.toml"}, "", {}, "one scenario file at a time"},
-                    CommandLineCase{{"--band", "40", "s.toml"}, "", {}, "unknown option '--band'"},
-                    CommandLineCase{{"--", "--band", "40"}, "", {}, "no scenario file"}));
+    testing::Values(
+        CommandLineCase{{"--lockstep", "--jobs=3", "s.toml", "--", "--band", "40"},
+                        "",
+                        {"--band", "40"},
+                        "",
+                        3},
+        CommandLineCase{{"s.toml", "--", "./steer", "--turn-power", "25"},
+                        "./steer",
+                        {"--turn-power", "25"},
+                        ""},
+        CommandLineCase{{"--keep", "run", "s.toml"}, "", {}, ""},
+        CommandLineCase{{"--jobs", "0", "s.toml"}, "", {}, "--jobs takes a whole number"},
+        CommandLineCase{{"s.toml", "--keep"}, "", {}, "--keep needs a value"},
+        CommandLineCase{{"s.toml", "t.toml"}, "", {}, "one scenario file at a time"},
+        CommandLineCase{{"--band", "40", "s.toml"}, "", {}, "unknown option '--band'"},
+        CommandLineCase{{"--", "--band", "40"}, "", {}, "no scenario file"},
+        CommandLineCase{
+            {"--picture", testing::TempDir() + "run.svg", "--json=run.json", "s.toml"}, "", {}, ""},
+        CommandLineCase{{"--picture", "run.jpg", "s.toml"}, "", {}, "must end in .png, .svg or"},
+        CommandLineCase{{"--json", "/no/such/folder/run.json", "s.toml"},
+                        "",
+                        {},
+                        "--json /no/such/folder/run.json: there is no folder /no/such/folder"},
+        CommandLineCase{{"--trace", "/", "s.toml"}, "", {}, "--trace /: it is a folder"}));
 
 // Each code's frame, sent as steer sends it, gives the wheel speeds the firmware's duties and the
 // top speed make, and turns the robot at the rate they and the wheel base give.
@@ -429,7 +438,7 @@ TEST(Program, SweepsFileEachRunUnderItsOwnNumber) {
   std::ofstream(dir + "/lsan.supp") << contents(ROBOT_LSAN) << contents(BOARD_SIM_LSAN);
   const std::string program =
       "LSAN_OPTIONS=suppressions=" + dir + "/lsan.supp " VIRTUAL_ROBOT_PROGRAM " --lockstep ";
-  // NOLINTNEXTLINE(cert-env33-c): the program, run as its users run it
+  // NOLINTNEXTLINE(cert-env33-c,concurrency-mt-unsafe): the program, run as its users run it
   const auto run = [&](const std::string& args) { return std::system((program + args).c_str()); };
   ASSERT_EQ(run("--jobs 2 --out " + dir + "/out " + dir + "/s.toml >" + dir + "/told 2>&1"), 0)
       << contents(dir + "/told");
@@ -441,11 +450,15 @@ TEST(Program, SweepsFileEachRunUnderItsOwnNumber) {
     const std::string bearing = n[1] == '1' ? "0" : n[1] == '2' ? "180" : "-40";
     EXPECT_NE(json.find("\"label\": \"ball_bearing_deg=" + bearing + "\""), std::string::npos) << n;
     std::getline(table, row);
-    EXPECT_EQ(row.rfind("\"ball_bearing_deg=" + bearing + "\",10,", 0), 0U) << row;
-    EXPECT_EQ(std::count(row.begin(), row.end(), ','), 15) << row;
+    EXPECT_EQ(row.rfind(std::to_string(n[1] - '0') + ",\"ball_bearing_deg=" + bearing + "\",\"" +
+                            bearing + "\",10,",
+                        0),
+              0U)
+        << row;
+    EXPECT_EQ(std::count(row.begin(), row.end(), ','), 17) << row;
   }
   const std::string behind = contents(dir + "/out/run-02.json");
-  for (const char* const never : {"first_in_band_s", "first_code_5_s", "scored_s"})
+  for (const char* const never : {"first_in_band_s", "first_code_5_s", "time_to_goal_s"})
     EXPECT_NE(behind.find("\"" + std::string(never) + "\": null"), std::string::npos) << never;
   std::ofstream(dir + "/one.toml") << "[run]\nduration_s = 0.1\n";
   ASSERT_EQ(run("--out " + dir + "/one " + dir + "/one.toml >/dev/null 2>&1"), 0);
