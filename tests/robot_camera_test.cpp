@@ -12,22 +12,11 @@
 
 #include "robot/camera.h"
 #include "robot/lockstep.h"
+#include "tests/folder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// A folder of its own that goes away with the test.
-struct Folder {
-  std::string path;
-  Folder() {
-    std::string why;
-    robot::makeWorkFolder("", path, why);
-  }
-  ~Folder() { fs::remove_all(path); }
-  Folder(const Folder&) = delete;
-  Folder& operator=(const Folder&) = delete;
-};
 
 // A file's text, taken away so that the next picture's shows; "" when there is none.
 std::string takeFile(const std::string& path) {

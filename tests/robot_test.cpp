@@ -18,24 +18,13 @@
 #include "robot/measures.h"
 #include "robot/realtime.h"
 #include "steer/position_files.h"
+#include "tests/folder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using robot::Nanos;
 constexpr double degrees = std::numbers::pi / 180;
-
-// A folder of its own that goes away with the test.
-struct Folder {
-  std::string path;
-  Folder() {
-    std::string why;
-    robot::makeWorkFolder("", path, why);
-  }
-  ~Folder() { fs::remove_all(path); }
-  Folder(const Folder&) = delete;
-  Folder& operator=(const Folder&) = delete;
-};
 
 std::string contents(const std::string& path) {
   std::ifstream in(path);
