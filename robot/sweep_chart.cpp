@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <memory>
-#include <regex>
+#include <string>
 
 #include "robot/drawing.h"
 
@@ -20,9 +20,16 @@ constexpr double top = 96;
 constexpr double left = 20;
 constexpr Colour missedColour{0.9, 0.9, 0.9};
 
+// The label without its bearing: the settings line.
 std::string lineOf(const std::string& label) {
-  static const std::regex bearing(" ?ball_bearing_deg=[^ ]+");
-  std::string line = std::regex_replace(label, bearing, "");
+  std::string line = label;
+  const std::string bearing = "ball_bearing_deg=";
+  for (size_t at = line.find(bearing); at != std::string::npos; at = line.find(bearing, at)) {
+    const size_t end = line.find(' ', at);
+    const size_t from = at > 0 && line[at - 1] == ' ' ? at - 1 : at;
+    line.erase(from, end == std::string::npos ? std::string::npos : end - from);
+    at = from;
+  }
   if (!line.empty() && line.front() == ' ') line.erase(0, 1);
   return line.empty() ? "all settings alike" : line;
 }
