@@ -56,6 +56,8 @@ std::string summaryText(const Run& run) {
           " m ahead\n";
   text += "  steer   " + (steer.empty() ? std::string("its defaults") : steer) + "; band 320 +-" +
           std::to_string(run.band) + " columns\n";
+  text += run.realTime ? "  clock   real time: the steer program, paced by the wall clock\n"
+                       : "  clock   lockstep: steer's controller on the simulated clock\n";
   // The measures, a line for each group in the order they are defined.
   std::string group;
   for (const MeasureSpec& spec : measureSpecs()) {
@@ -77,6 +79,7 @@ nlohmann::json summaryJson(const Run& run) {
       {"scenario", scenarioJson(run.scenario)},
       {"steer_options", run.scenario.steer.options},
       {"band", run.band},
+      {"clock", run.realTime ? "real time" : "lockstep"},
       {"measures", measures},
   };
 }

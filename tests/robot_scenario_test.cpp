@@ -325,7 +325,12 @@ TEST(RobotMeasures, ReportsLeadWithWhatTheRobotAchieved) {
   EXPECT_EQ(json["frames_code_5"], 2);
   EXPECT_TRUE(robot::summaryJson(robot::Run{})["measures"]["time_to_goal_s"].is_null());
 
-  const std::string text = robot::summaryText(run);
+  std::string text = robot::summaryText(run);
+  EXPECT_NE(text.find("columns\n  clock   lockstep"), std::string::npos) << text;
+  run.realTime = true;
+  text = robot::summaryText(run);
+  EXPECT_NE(text.find("columns\n  clock   real time"), std::string::npos) << text;
+  EXPECT_EQ(robot::summaryJson(run)["clock"], "real time");
   EXPECT_NE(text.find("\n  goal    scored yes, time to goal 0.005 s, ball at end 0.500 m\n"
                       "  band    first in band 0.004 s, band exits 2, in band after 62.5%\n"),
             std::string::npos)
