@@ -24,7 +24,7 @@ constexpr const char* help =
     "and t.txt in steer's working folder. Tells the run's measures on standard output.\n"
     "\n"
     "  --lockstep          run on a simulated clock, reproducibly and faster than real time,\n"
-    "                      with steer's own decision code; by default the real steer program\n"
+    "                      with steer's own controller; by default the real steer program\n"
     "                      runs in real time, with a pseudo-terminal as its board\n"
     "  --firmware FILE.elf the board's image (default: the scenario's, else the one built or\n"
     "                      installed with virtual-robot)\n"
@@ -36,7 +36,7 @@ constexpr const char* help =
     "  --out DIR           write each run's DIR/run-NN.{csv,png,json}, the tables\n"
     "                      DIR/table.{md,csv}, DIR/summary.{md,csv} and the chart\n"
     "                      DIR/chart.png (a sweep's default: NAME-runs)\n"
-    "  --jobs N            lockstep runs of a sweep at a time (default 2)\n"
+    "  --jobs N            lockstep runs of a sweep at a time (default: the machine's cores)\n"
     "  --help, -h          show this help and exit\n"
     "  --version           show the version and exit\n"
     "\n"
@@ -99,7 +99,7 @@ bool makePlans(const robot::Options& o, const std::vector<robot::Scenario>& scen
     plan.steerArgs = robot::steerArguments(plan.scenario.steer);
     plan.steerArgs.insert(plan.steerArgs.end(), o.steerArgs.begin(), o.steerArgs.end());
     plan.scenario.steer.options = plan.steerArgs;  // what the reports tell: every option used
-    // In lockstep, steer's options are its decision code's; the real steer checks its own.
+    // In lockstep, steer's options are its controller's; the real steer checks its own.
     steer::Settings settings;
     if (o.lockstep && !robot::steerSettings(plan.steerArgs, settings)) {
       why = "steer does not take the options of run " + std::to_string(i + 1);
@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
         "are for one run");
   }
   if (o.lockstep && !o.program.empty() && std::filesystem::path(o.program).filename() != "steer") {
-    return refuse("--lockstep runs steer's own decision code, not " + o.program +
+    return refuse("--lockstep runs steer's own controller, not " + o.program +
                   "; give steer's options alone after --");
   }
   const std::string dir = !sweep ? ""
