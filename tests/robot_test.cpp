@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <numbers>
+#include <string_view>
 
 #include "robot/command_line.h"
 #include "robot/engine.h"
@@ -439,11 +440,12 @@ TEST(Program, SweepsFileEachRunUnderItsOwnNumber) {
     const std::string bearing = n[1] == '1' ? "0" : n[1] == '2' ? "180" : "-40";
     EXPECT_NE(json.find("\"label\": \"ball_bearing_deg=" + bearing + "\""), std::string::npos) << n;
     std::getline(table, row);
-    EXPECT_EQ(row.rfind(std::to_string(n[1] - '0') + ",\"ball_bearing_deg=" + bearing + "\",\"" +
-                            bearing + "\",10,",
-                        0),
-              0U)
-        << row;
+    std::string start = std::to_string(n[1] - '0');  // number, label, bearing, band
+    for (const std::string_view field :
+         {std::string_view(",\"ball_bearing_deg="), std::string_view(bearing),
+          std::string_view("\",\""), std::string_view(bearing), std::string_view("\",10,")})
+      start += field;
+    EXPECT_EQ(row.rfind(start, 0), 0U) << row;
     EXPECT_EQ(std::count(row.begin(), row.end(), ','), 17) << row;
   }
   const std::string behind = contents(dir + "/out/run-02.json");
