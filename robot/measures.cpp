@@ -45,29 +45,29 @@ double frames(const Measures& m) {
   return m.frames[Code];
 }
 
-constexpr std::array kSpecs{
-    MeasureSpec{"scored", "scored", "goal", Reading::yesNo, +1, true,
-                [](const Measures& m) { return m.scored ? 1.0 : 0.0; }},
-    MeasureSpec{"time_to_goal_s", "time to goal", "goal", Reading::seconds, -1, true,
-                [](const Measures& m) { return time(m.scoredS); }},
-    MeasureSpec{"final_ball_distance_m", "ball at end", "goal", Reading::metres, -1, true,
-                [](const Measures& m) { return m.finalBallDistanceM; }},
-    MeasureSpec{"first_in_band_s", "first in band", "band", Reading::seconds, -1, true,
-                [](const Measures& m) { return time(m.firstInBandS); }},
-    MeasureSpec{"band_exits", "band exits", "band", Reading::count, -1, false,
-                [](const Measures& m) {
-                  return m.firstInBandS < 0 ? kNone : static_cast<double>(m.bandExits);
-                }},
-    MeasureSpec{"share_in_band", "in band after", "band", Reading::share, +1, true,
-                [](const Measures& m) { return m.firstInBandS < 0 ? kNone : m.shareInBand; }},
-    MeasureSpec{"first_code_5_s", "first code 5", "frames", Reading::seconds, -1, false,
-                [](const Measures& m) { return time(m.firstAlignedS); }},
-    MeasureSpec{"frames_code_1", "code 1", "frames", Reading::count, 0, false, frames<1>},
-    MeasureSpec{"frames_code_2", "code 2", "frames", Reading::count, 0, false, frames<2>},
-    MeasureSpec{"frames_code_3", "code 3", "frames", Reading::count, 0, false, frames<3>},
-    MeasureSpec{"frames_code_4", "code 4", "frames", Reading::count, 0, false, frames<4>},
-    MeasureSpec{"frames_code_5", "code 5", "frames", Reading::count, 0, false, frames<5>},
-    MeasureSpec{"stops", "stops", "frames", Reading::count, 0, false, frames<0>},
+constexpr std::array kDefinitions{
+    MeasureDefinition{"scored", "scored", "goal", Reading::yesNo, +1, true,
+                      [](const Measures& m) { return m.scored ? 1.0 : 0.0; }},
+    MeasureDefinition{"time_to_goal_s", "time to goal", "goal", Reading::seconds, -1, true,
+                      [](const Measures& m) { return time(m.scoredS); }},
+    MeasureDefinition{"final_ball_distance_m", "ball at end", "goal", Reading::metres, -1, true,
+                      [](const Measures& m) { return m.finalBallDistanceM; }},
+    MeasureDefinition{"first_in_band_s", "first in band", "band", Reading::seconds, -1, true,
+                      [](const Measures& m) { return time(m.firstInBandS); }},
+    MeasureDefinition{"band_exits", "band exits", "band", Reading::count, -1, false,
+                      [](const Measures& m) {
+                        return m.firstInBandS < 0 ? kNone : static_cast<double>(m.bandExits);
+                      }},
+    MeasureDefinition{"share_in_band", "in band after", "band", Reading::share, +1, true,
+                      [](const Measures& m) { return m.firstInBandS < 0 ? kNone : m.shareInBand; }},
+    MeasureDefinition{"first_code_5_s", "first code 5", "frames", Reading::seconds, -1, false,
+                      [](const Measures& m) { return time(m.firstAlignedS); }},
+    MeasureDefinition{"frames_code_1", "code 1", "frames", Reading::count, 0, false, frames<1>},
+    MeasureDefinition{"frames_code_2", "code 2", "frames", Reading::count, 0, false, frames<2>},
+    MeasureDefinition{"frames_code_3", "code 3", "frames", Reading::count, 0, false, frames<3>},
+    MeasureDefinition{"frames_code_4", "code 4", "frames", Reading::count, 0, false, frames<4>},
+    MeasureDefinition{"frames_code_5", "code 5", "frames", Reading::count, 0, false, frames<5>},
+    MeasureDefinition{"stops", "stops", "frames", Reading::count, 0, false, frames<0>},
 };
 
 std::string fixed(double value, int digits) {
@@ -108,11 +108,11 @@ Measures measure(const Run& run) {
   return m;
 }
 
-std::span<const MeasureSpec> measureSpecs() { return kSpecs; }
+std::span<const MeasureDefinition> measureDefinitions() { return kDefinitions; }
 
-std::string shown(const MeasureSpec& spec, double value, bool withUnit) {
+std::string shown(const MeasureDefinition& measure, double value, bool withUnit) {
   const bool none = std::isnan(value);
-  switch (spec.reading) {
+  switch (measure.reading) {
     case Reading::yesNo:
       return value > 0 ? "yes" : "no";
     case Reading::seconds:
@@ -127,9 +127,9 @@ std::string shown(const MeasureSpec& spec, double value, bool withUnit) {
   return "?";
 }
 
-std::string csvCell(const MeasureSpec& spec, double value) {
+std::string csvCell(const MeasureDefinition& measure, double value) {
   if (std::isnan(value)) return "";
-  switch (spec.reading) {
+  switch (measure.reading) {
     case Reading::yesNo:
     case Reading::count:
       return fixed(value, 0);
@@ -142,26 +142,26 @@ std::string csvCell(const MeasureSpec& spec, double value) {
   return "";
 }
 
-nlohmann::json jsonValue(const MeasureSpec& spec, double value) {
+nlohmann::json jsonValue(const MeasureDefinition& measure, double value) {
   if (std::isnan(value)) return nullptr;
-  if (spec.reading == Reading::yesNo) return value > 0;
-  if (spec.reading == Reading::count) return std::llround(value);
+  if (measure.reading == Reading::yesNo) return value > 0;
+  if (measure.reading == Reading::count) return std::llround(value);
   return value;
 }
 
-std::string heading(const MeasureSpec& spec) {
-  std::string text(spec.name);
-  if (spec.reading == Reading::seconds) text += " (s)";
-  if (spec.reading == Reading::metres) text += " (m)";
+std::string heading(const MeasureDefinition& measure) {
+  std::string text(measure.name);
+  if (measure.reading == Reading::seconds) text += " (s)";
+  if (measure.reading == Reading::metres) text += " (m)";
   return text;
 }
 
 std::string headline(const Measures& m, std::string_view between) {
   std::string line;
-  for (const MeasureSpec& spec : kSpecs) {
-    if (!spec.headline) continue;
+  for (const MeasureDefinition& measure : kDefinitions) {
+    if (!measure.headline) continue;
     if (!line.empty()) line += between;
-    line += std::string(spec.name) + " " + shown(spec, spec.value(m));
+    line += std::string(measure.name) + " " + shown(measure, measure.value(m));
   }
   return line;
 }

@@ -36,7 +36,7 @@ enum class Reading {
   share,  // 0 to 1, shown as a percentage
 };
 
-struct MeasureSpec {
+struct MeasureDefinition {
   std::string_view key;    // in the JSON and the CSV files
   std::string_view name;   // for a person
   std::string_view group;  // the summary's line that tells it
@@ -47,15 +47,15 @@ struct MeasureSpec {
 };
 
 // Every measure, what the robot achieved first.
-std::span<const MeasureSpec> measureSpecs();
+std::span<const MeasureDefinition> measureDefinitions();
 
 // A value for a person ("6.330 s", "never", "80.0%", "yes"), for a CSV cell ("6.3300", empty for
 // none) and for JSON (null for none).
-std::string shown(const MeasureSpec& spec, double value, bool withUnit = true);
-std::string csvCell(const MeasureSpec& spec, double value);
-nlohmann::json jsonValue(const MeasureSpec& spec, double value);
+std::string shown(const MeasureDefinition& measure, double value, bool withUnit = true);
+std::string csvCell(const MeasureDefinition& measure, double value);
+nlohmann::json jsonValue(const MeasureDefinition& measure, double value);
 // A table's heading: the name with its unit, "time to goal (s)".
-std::string heading(const MeasureSpec& spec);
+std::string heading(const MeasureDefinition& measure);
 
 // The headline measures as one line: "scored no · time to goal never · ...".
 std::string headline(const Measures& m, std::string_view between);

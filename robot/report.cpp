@@ -60,12 +60,14 @@ std::string summaryText(const Run& run) {
                        : "  clock   lockstep: steer's controller on the simulated clock\n";
   // The measures, a line for each group in the order they are defined.
   std::string group;
-  for (const MeasureSpec& spec : measureSpecs()) {
-    const bool first = spec.group != group;
+  for (const MeasureDefinition& measure : measureDefinitions()) {
+    const bool first = measure.group != group;
     if (first && !group.empty()) text += "\n";
-    if (first) text += "  " + std::string(spec.group) + std::string(8 - spec.group.size(), ' ');
-    group = spec.group;
-    text += (first ? "" : ", ") + std::string(spec.name) + " " + shown(spec, spec.value(m));
+    if (first)
+      text += "  " + std::string(measure.group) + std::string(8 - measure.group.size(), ' ');
+    group = measure.group;
+    text +=
+        (first ? "" : ", ") + std::string(measure.name) + " " + shown(measure, measure.value(m));
   }
   text += "\n";
   return text;
@@ -73,8 +75,8 @@ std::string summaryText(const Run& run) {
 
 nlohmann::json summaryJson(const Run& run) {
   nlohmann::json measures = nlohmann::json::object();
-  for (const MeasureSpec& spec : measureSpecs())
-    measures[std::string(spec.key)] = jsonValue(spec, spec.value(run.measures));
+  for (const MeasureDefinition& measure : measureDefinitions())
+    measures[std::string(measure.key)] = jsonValue(measure, measure.value(run.measures));
   return {
       {"scenario", scenarioJson(run.scenario)},
       {"steer_options", run.scenario.steer.options},

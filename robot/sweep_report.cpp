@@ -13,7 +13,7 @@ namespace {
 
 constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
 // A share of runs reads as a share of the time does.
-constexpr MeasureSpec kShare{"", "", "", Reading::share, 0, false, nullptr};
+constexpr MeasureDefinition kShare{"", "", "", Reading::share, 0, false, nullptr};
 
 std::string csvText(const std::string& text) {
   std::string quoted = "\"";
@@ -56,15 +56,15 @@ struct Line {
 
 // Over a line's runs: for yes-or-no, the share of runs that said yes; else the median, a run
 // without the value (it never scored, never entered the band) counting as the worst.
-double over(const MeasureSpec& spec, const std::vector<const SweepRow*>& runs) {
+double over(const MeasureDefinition& measure, const std::vector<const SweepRow*>& runs) {
   if (runs.empty()) return kNone;
-  const double worst = spec.better < 0 ? std::numeric_limits<double>::infinity() : 0;
+  const double worst = measure.better < 0 ? std::numeric_limits<double>::infinity() : 0;
   std::vector<double> values;
   for (const SweepRow* run : runs) {
-    const double value = spec.value(run->measures);
+    const double value = measure.value(run->measures);
     values.push_back(std::isnan(value) ? worst : value);
   }
-  if (spec.reading == Reading::yesNo)
+  if (measure.reading == Reading::yesNo)
     return static_cast<double>(
                std::count_if(values.begin(), values.end(), [](double v) { return v > 0; })) /
            static_cast<double>(values.size());
@@ -75,23 +75,23 @@ double over(const MeasureSpec& spec, const std::vector<const SweepRow*>& runs) {
   return std::isinf(median) ? kNone : median;
 }
 
-std::vector<const MeasureSpec*> headlines() {
-  std::vector<const MeasureSpec*> specs;
-  for (const MeasureSpec& spec : measureSpecs())
-    if (spec.headline) specs.push_back(&spec);
-  return specs;
+std::vector<const MeasureDefinition*> headlines() {
+  std::vector<const MeasureDefinition*> definitions;
+  for (const MeasureDefinition& measure : measureDefinitions())
+    if (measure.headline) definitions.push_back(&measure);
+  return definitions;
 }
 
 // Whether line a achieved more than line b: the first headline measure that differs decides.
-bool ahead(const Line& a, const Line& b, const std::vector<const MeasureSpec*>& specs) {
-  for (size_t i = 0; i < specs.size(); ++i) {
+bool ahead(const Line& a, const Line& b, const std::vector<const MeasureDefinition*>& definitions) {
+  for (size_t i = 0; i < definitions.size(); ++i) {
     const double x = a.values[i];
     const double y = b.values[i];
     if (std::isnan(x) || std::isnan(y) || x == y) {
       if (std::isnan(x) != std::isnan(y)) return std::isnan(y);
       continue;
     }
-    if (specs[i]->better != 0) return specs[i]->better > 0 ? x > y : x < y;
+    if (definitions[i]->better != 0) return definitions[i]->better > 0 ? x > y : x < y;
   }
   return false;
 }
@@ -109,16 +109,17 @@ std::vector<Line> settingsLines(const std::vector<SweepRow>& rows) {
     ++line->count;
     if (row.done) line->runs.push_back(&row);
   }
-  const std::vector<const MeasureSpec*> specs = headlines();
+  const std::vector<const MeasureDefinition*> definitions = headlines();
   for (Line& line : lines)
-    for (const MeasureSpec* spec : specs) line.values.push_back(over(*spec, line.runs));
+    for (const MeasureDefinition* measure : definitions)
+      line.values.push_back(over(*measure, line.runs));
   std::stable_sort(lines.begin(), lines.end(),
-                   [&](const Line& a, const Line& b) { return ahead(a, b, specs); });
+                   [&](const Line& a, const Line& b) { return ahead(a, b, definitions); });
   return lines;
 }
 
-std::string lineCell(const MeasureSpec& spec, const Line& line, double value) {
-  if (spec.reading != Reading::yesNo) return shown(spec, value, false);
+std::string lineCell(const MeasureDefinition& measure, const Line& line, double value) {
+  if (measure.reading != Reading::yesNo) return shown(measure, value, false);
   const auto yes = static_cast<long>(std::lround(value * static_cast<double>(line.runs.size())));
   return line.runs.empty() ? "-" : std::to_string(yes) + " of " + std::to_string(line.runs.size());
 }
@@ -129,19 +130,20 @@ std::string summaryCsv(const std::vector<SweepRow>& rows) {
     if (!v.situation) head.push_back(v.setting);
   head.emplace_back("runs");
   head.emplace_back("runs_done");
-  const std::vector<const MeasureSpec*> specs = headlines();
-  for (const MeasureSpec* spec : specs)
-    head.push_back(std::string(spec->reading == Reading::yesNo ? "share_" : "median_") +
-                   std::string(spec->key));
+  const std::vector<const MeasureDefinition*> definitions = headlines();
+  for (const MeasureDefinition* measure : definitions)
+    head.push_back(std::string(measure->reading == Reading::yesNo ? "share_" : "median_") +
+                   std::string(measure->key));
   std::string csv = csvRow(head);
   for (const Line& line : settingsLines(rows)) {
     std::vector<std::string> cells;
     for (const std::string& setting : line.settings) cells.push_back(csvText(setting));
     cells.push_back(std::to_string(line.count));
     cells.push_back(std::to_string(line.runs.size()));
-    for (size_t i = 0; i < specs.size(); ++i)
-      cells.push_back(specs[i]->reading == Reading::yesNo ? csvCell(kShare, line.values[i])
-                                                          : csvCell(*specs[i], line.values[i]));
+    for (size_t i = 0; i < definitions.size(); ++i)
+      cells.push_back(definitions[i]->reading == Reading::yesNo
+                          ? csvCell(kShare, line.values[i])
+                          : csvCell(*definitions[i], line.values[i]));
     csv += csvRow(cells);
   }
   return csv;
@@ -166,10 +168,10 @@ std::string settingsSummary(const std::vector<SweepRow>& rows) {
   }
   head.emplace_back("runs");
   rule.emplace_back("--:");
-  const std::vector<const MeasureSpec*> specs = headlines();
-  for (const MeasureSpec* spec : specs) {
-    head.push_back(spec->reading == Reading::yesNo ? std::string(spec->name)
-                                                   : "median " + heading(*spec));
+  const std::vector<const MeasureDefinition*> definitions = headlines();
+  for (const MeasureDefinition* measure : definitions) {
+    head.push_back(measure->reading == Reading::yesNo ? std::string(measure->name)
+                                                      : "median " + heading(*measure));
     rule.emplace_back("--:");
   }
   std::string md = mdRow(head) + mdRow(rule);
@@ -177,8 +179,8 @@ std::string settingsSummary(const std::vector<SweepRow>& rows) {
     std::vector<std::string> cells;
     for (const std::string& setting : line.settings) cells.push_back(mdText(setting));
     cells.push_back(std::to_string(line.count));
-    for (size_t i = 0; i < specs.size(); ++i)
-      cells.push_back(lineCell(*specs[i], line, line.values[i]));
+    for (size_t i = 0; i < definitions.size(); ++i)
+      cells.push_back(lineCell(*definitions[i], line, line.values[i]));
     md += mdRow(cells);
   }
   return md;
@@ -196,10 +198,10 @@ bool writeSweepTables(const std::vector<SweepRow>& rows, const std::string& dir,
     csvHead.push_back(v.setting);
   }
   csvHead.emplace_back("steer_band_columns");
-  for (const MeasureSpec& spec : measureSpecs()) {
-    mdHead.push_back(heading(spec));
+  for (const MeasureDefinition& measure : measureDefinitions()) {
+    mdHead.push_back(heading(measure));
     rule.emplace_back("--:");
-    csvHead.emplace_back(spec.key);
+    csvHead.emplace_back(measure.key);
   }
   mdHead.emplace_back("picture");
   rule.emplace_back("---");
@@ -215,10 +217,10 @@ bool writeSweepTables(const std::vector<SweepRow>& rows, const std::string& dir,
       csvCells.push_back(csvText(v.value));
     }
     csvCells.push_back(row.done ? std::to_string(row.band) : "");
-    for (const MeasureSpec& spec : measureSpecs()) {
-      const double value = spec.value(row.measures);
-      mdCells.push_back(row.done ? shown(spec, value, false) : "failed");
-      csvCells.push_back(row.done ? csvCell(spec, value) : "");
+    for (const MeasureDefinition& measure : measureDefinitions()) {
+      const double value = measure.value(row.measures);
+      mdCells.push_back(row.done ? shown(measure, value, false) : "failed");
+      csvCells.push_back(row.done ? csvCell(measure, value) : "");
     }
     mdCells.push_back(row.picture.empty() ? "" : "[picture](<" + row.picture + ">)");
     csvCells.push_back(csvText(row.picture));

@@ -314,7 +314,8 @@ TEST(RobotMeasures, ReportsLeadWithWhatTheRobotAchieved) {
   robot::Run run = handMade();
   run.measures = robot::measure(run);
   std::vector<std::string> keys;
-  for (const robot::MeasureSpec& spec : robot::measureSpecs()) keys.emplace_back(spec.key);
+  for (const robot::MeasureDefinition& measure : robot::measureDefinitions())
+    keys.emplace_back(measure.key);
   EXPECT_EQ(std::vector<std::string>(keys.begin(), keys.begin() + 4),
             (std::vector<std::string>{"scored", "time_to_goal_s", "final_ball_distance_m",
                                       "first_in_band_s"}));
