@@ -3,17 +3,17 @@
 // they change, once they have settled (one frame passes through a few states within ~80 us).
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
 #include "board/receiver.h"
 #include "firmware/sim/board_sim.h"
+#include "firmware/sim/line_feed.h"
 
 namespace board {
 
@@ -34,7 +34,7 @@ class FirmwareBoard final : public Receiver {
   void start(std::chrono::steady_clock::time_point zero);
 
   void settings(const LineSettings& /*s*/, double /*at*/) override {}  // the firmware sets its own
-  void arrived(std::uint8_t byte, double at) override;
+  void arrived(std::uint8_t byte, double at) override { inbox_.arrived(byte, at); }
   void quiet(double /*at*/) override {}
 
   // Once the program has ended: simulates on until the firmware has had every byte and its
@@ -46,33 +46,20 @@ class FirmwareBoard final : public Receiver {
   double lastToldAt() const { return toldAt_; }
 
  private:
-  struct Byte {
-    std::uint8_t value;
-    double at;  // when the line brings it, seconds from the start
-  };
-
   explicit FirmwareBoard(std::unique_ptr<boardsim::Board> sim, std::FILE* out);
-  void run();
+  void run(std::chrono::steady_clock::time_point zero);
   bool done() const;
-  void feed();
   void runTo(boardsim::SimTime target);
-  double wall() const;
-  double now() const;
 
   std::unique_ptr<boardsim::Board> sim_;
   std::FILE* out_;
-  std::chrono::steady_clock::time_point zero_;
   std::thread thread_;
-  std::mutex lock_;
-  std::deque<Byte> arriving_;  // from the program's side, under lock_
-  bool ending_ = false;        // under lock_
+  boardsim::LineInbox inbox_;  // from the program's side
+  std::atomic<bool> ending_ = false;
   // The simulation's own, in its thread.
-  std::deque<Byte> due_;       // not yet handed to the simulated line
-  std::deque<double> onLine_;  // handed over, not yet gone onto the simulated line
-  double lastArrival_ = 0;     // when the last byte reached the firmware
-  double mostLate_ = 0;        // the most a byte reached it after the line brought it
-  double mostBehind_ = 0;      // the most the simulation fell behind the wall clock
-  bool stopped_ = false;       // the processor stopped for good
+  boardsim::LineFeed line_;
+  boardsim::SimTime mostBehind_{0};  // the most the simulation fell behind the wall clock
+  bool stopped_ = false;             // the processor stopped for good
   std::string told_ = "off";
   double toldAt_ = 0;
 };
