@@ -56,17 +56,12 @@ std::unique_ptr<FirmwareBoard> FirmwareBoard::load(const std::string& elf, std::
 FirmwareBoard::FirmwareBoard(std::unique_ptr<boardsim::Board> sim, std::FILE* out)
     : sim_(std::move(sim)), out_(out), line_(*sim_) {}
 
-FirmwareBoard::~FirmwareBoard() {
-  ending_ = true;
-  if (thread_.joinable()) thread_.join();
-}
-
 void FirmwareBoard::start(std::chrono::steady_clock::time_point zero) {
-  thread_ = std::thread([this, zero] { run(zero); });
+  thread_ = std::jthread([this, zero](const std::stop_token& ending) { run(zero, ending); });
 }
 
 std::string FirmwareBoard::finish() {
-  ending_ = true;
+  thread_.request_stop();
   if (thread_.joinable()) thread_.join();
   char text[160];
   (void)std::snprintf(text, sizeof text,
@@ -111,12 +106,12 @@ void FirmwareBoard::runTo(SimTime target) {
   (void)std::fprintf(out_, "%9.3fs  motors: %s\n", seconds(at), told_.c_str());
 }
 
-void FirmwareBoard::run(std::chrono::steady_clock::time_point zero) {
+void FirmwareBoard::run(std::chrono::steady_clock::time_point zero, const std::stop_token& ending) {
   boardsim::WallClockPacer pacer(zero);
   for (;;) {
-    inbox_.passTo(line_);
-    line_.handOver(sim_->now(), sim_->byteTime());
-    if (ending_ && done()) break;
+    line_.takeArrived();
+    line_.handOver(sim_->now(), sim_->byteTime(), [](const LineByte& /*b*/) {});
+    if (ending.stop_requested() && done()) break;
     if (stopped_)
       boardsim::WallClockPacer::idle();
     else

@@ -3,17 +3,16 @@
 // they change, once they have settled (one frame passes through a few states within ~80 us).
 #pragma once
 
-#include <atomic>
 #include <chrono>
-#include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <thread>
 
+#include "board/line_feed.h"
 #include "board/receiver.h"
 #include "firmware/sim/board_sim.h"
-#include "firmware/sim/line_feed.h"
 
 namespace board {
 
@@ -21,21 +20,17 @@ namespace board {
 // "left forward 50%, right backward 50% (spin right)".
 std::string describeMotors(const boardsim::Motors& m);
 
-class FirmwareBoard final : public Receiver {
+class FirmwareBoard {
  public:
   // Null, with the reason in `why`, when the image cannot be loaded.
   static std::unique_ptr<FirmwareBoard> load(const std::string& elf, std::FILE* out,
                                              std::string& why);
-  ~FirmwareBoard();
-  FirmwareBoard(const FirmwareBoard&) = delete;
-  FirmwareBoard& operator=(const FirmwareBoard&) = delete;
 
   // Starts the simulation; its time zero is `zero`, the program's start.
   void start(std::chrono::steady_clock::time_point zero);
 
-  void settings(const LineSettings& /*s*/, double /*at*/) override {}  // the firmware sets its own
-  void arrived(std::uint8_t byte, double at) override { inbox_.arrived(byte, at); }
-  void quiet(double /*at*/) override {}
+  // The line's bytes for the firmware, which sets the line's rate itself.
+  Receiver& line() { return line_; }
 
   // Once the program has ended: simulates on until the firmware has had every byte and its
   // motors are off, or for half a second after the last byte reached it, so that its own
@@ -47,21 +42,19 @@ class FirmwareBoard final : public Receiver {
 
  private:
   explicit FirmwareBoard(std::unique_ptr<boardsim::Board> sim, std::FILE* out);
-  void run(std::chrono::steady_clock::time_point zero);
+  void run(std::chrono::steady_clock::time_point zero, const std::stop_token& ending);
   bool done() const;
   void runTo(boardsim::SimTime target);
 
   std::unique_ptr<boardsim::Board> sim_;
   std::FILE* out_;
-  std::thread thread_;
-  boardsim::LineInbox inbox_;  // from the program's side
-  std::atomic<bool> ending_ = false;
+  LineFeed line_;
   // The simulation's own, in its thread.
-  boardsim::LineFeed line_;
   boardsim::SimTime mostBehind_{0};  // the most the simulation fell behind the wall clock
   bool stopped_ = false;             // the processor stopped for good
   std::string told_ = "off";
   double toldAt_ = 0;
+  std::jthread thread_;  // last: it ends before what it uses goes
 };
 
 }  // namespace board

@@ -16,7 +16,7 @@
 #include "board/firmware_board.h"
 #endif
 #include "board/options.h"
-#include "board/watched_program.h"
+#include "board/watch.h"
 
 namespace {
 
@@ -172,11 +172,11 @@ int main(int argc, char** argv) {
       stderr, "virtual-board: %s is a pseudo-terminal%s; what reaches it follows%s\n",
       options.device.c_str(), watch.paceSlave >= 0 ? " paced at the line's rate" : "",
       options.firmware.empty() ? "" : ", with the simulated board's motors");
-  board::Report report(stderr, program.atStart(), watch.paceSlave >= 0);
+  board::Report report(stderr, program.atStart, watch.paceSlave >= 0);
 #ifdef VIRTUAL_BOARD_FIRMWARE
   if (firmware != nullptr) {
     firmware->start(watch.start);
-    board::BothReceivers both(report, *firmware);
+    board::BothReceivers both(report, firmware->line());
     const int status = exitStatusOf(program.watchUntilEnd(both));
     const std::string simulation = firmware->finish();
     report.simulated(firmware->motors(), simulation);

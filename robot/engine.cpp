@@ -37,7 +37,7 @@ Engine::Engine(const Scenario& s, std::unique_ptr<boardsim::Board> board, const 
 // The decoder tells what reached the board, at the time the line brings it.
 void Engine::handOver() {
   line_.handOver(boardsim::SimTime(now_), boardsim::SimTime(lineByteNanos),
-                 [&](const boardsim::LineByte& b) {
+                 [&](const board::LineByte& b) {
                    decoder_.feed(b.value, [&](const board::Event& e) {
                      if (e.kind != board::EventKind::frame && e.kind != board::EventKind::stop)
                        return;

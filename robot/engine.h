@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "board/line_feed.h"
 #include "firmware/sim/board_sim.h"
-#include "firmware/sim/line_feed.h"
 #include "firmware/steer_board/frame_decoder.h"
 #include "robot/camera.h"
 #include "robot/trace.h"
@@ -30,8 +30,8 @@ class Engine {
 
   // A byte whose last bit reaches the board at `arrives`.
   void lineByte(std::uint8_t byte, Nanos arrives) { line_.add(byte, boardsim::SimTime(arrives)); }
-  // The bytes a watched line has brought so far, for lineByte().
-  void lineBytes(boardsim::LineInbox& inbox) { inbox.passTo(line_); }
+  // The line's bytes from a thread that watches it, for takeArrived() in the engine's thread.
+  board::LineFeed& line() { return line_; }
   // Steps everything up to `t`; false, with the reason in why(), when the firmware's processor
   // stopped for good or a position file could not be written.
   bool runTo(Nanos t);
@@ -54,7 +54,7 @@ class Engine {
   World world_;
   Producer producer_;
   board::FrameDecoder decoder_;
-  boardsim::LineFeed line_;
+  board::LineFeed line_;
   Nanos now_ = 0;
   Nanos stepNanos_;
   std::int64_t steps_ = 0;

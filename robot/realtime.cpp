@@ -2,21 +2,17 @@
 
 #include <fcntl.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <mutex>
 #include <thread>
-#include <vector>
 
-#include "board/watched_program.h"
+#include "board/watch.h"
 #include "firmware/sim/wall_clock_pacer.h"
 #include "robot/engine.h"
 
@@ -26,18 +22,8 @@ namespace {
 constexpr int refusedByProgram = 2;         // steer's status for a command line it does not take
 constexpr Nanos killAfter = 5'000'000'000;  // a steer that ignores SIGINT this long is killed
 
-// The watched line's bytes, from the watching thread to the simulation's.
-class LineBytes final : public board::Receiver {
- public:
-  void settings(const board::LineSettings& /*s*/, double /*at*/) override {}
-  void arrived(std::uint8_t byte, double at) override { inbox.arrived(byte, at); }
-  void quiet(double /*at*/) override {}
-  boardsim::LineInbox inbox;
-};
-
 struct Pacing {
   Engine& engine;
-  LineBytes& line;
   boardsim::WallClockPacer pacer;
   Nanos duration;
   Nanos frameTime;
@@ -63,17 +49,16 @@ void pace(Pacing& p) {
   bool interrupted = false;
   Nanos endedAt = -1;
   for (;;) {
-    p.engine.lineBytes(p.line.inbox);
+    p.engine.line().takeArrived();
     const Nanos now = p.engine.now();
     endSteer(p, now, interrupted);
     if (p.steerEnded && endedAt < 0 && (p.engine.lineEmpty() || p.stopped)) endedAt = now;
     if (endedAt >= 0 && (now >= endedAt + boardsim::lingerAfterEnd.count() || p.stopped)) return;
-    if (p.stopped) {
-      boardsim::WallClockPacer::idle();
-      continue;
-    }
     // Only while steer runs does a late world change what it does.
-    p.stopped = !p.engine.runTo(p.pacer.next(boardsim::SimTime(now), !p.steerEnded).count());
+    if (p.stopped)
+      boardsim::WallClockPacer::idle();
+    else
+      p.stopped = !p.engine.runTo(p.pacer.next(boardsim::SimTime(now), !p.steerEnded).count());
   }
 }
 
@@ -92,9 +77,8 @@ RealTimeEnd runRealTime(const RunPlan& plan, Run& run, std::string& why) {
   steer.how.out = open("/dev/null", O_WRONLY | O_CLOEXEC);  // the echo is of no use here
   steer.watch.paceSlave = steer.line.slave;
   // The simulation starts with steer, whose start takes a while: the files are there for it.
-  LineBytes bytes;
   steer.watch.start = std::chrono::steady_clock::now();
-  Pacing p{*engine, bytes, boardsim::WallClockPacer(steer.watch.start),
+  Pacing p{*engine, boardsim::WallClockPacer(steer.watch.start),
            std::llround(plan.scenario.run.durationS * 1e9),
            std::llround(1e9 / plan.scenario.camera.frameRateHz)};
   std::thread simulation([&p] { pace(p); });
@@ -103,7 +87,7 @@ RealTimeEnd runRealTime(const RunPlan& plan, Run& run, std::string& why) {
   int status = 0;
   if (failed == board::Launched::Failure::none) {
     p.steer = steer.watch.pid;
-    status = steer.watchUntilEnd(bytes);
+    status = steer.watchUntilEnd(engine->line());
   }
   p.steerEnded = true;
   simulation.join();

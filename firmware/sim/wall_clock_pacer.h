@@ -1,16 +1,17 @@
-// Paces a simulation to the wall clock, for a board simulated beside a real program: it runs in
-// slices of at most a millisecond and is never ahead of the wall clock, so that what the program
-// sees of it has happened; how far it fell behind tells whether the run can be trusted.
+// Paces a simulation beside a real program to the wall clock: it runs in slices of at most a
+// millisecond and is never ahead, so that what the program sees of it has happened; how far it
+// fell behind tells whether the run can be trusted.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
+#include <thread>
 
 #include "firmware/sim/board_sim.h"
 
 namespace boardsim {
 
-// How long a simulation runs on after the line's last byte: long enough for the firmware's own
-// time-out to stop the motors.
+// How long a simulation runs on after the line's last byte, for the firmware's time-out to show.
 inline constexpr SimTime lingerAfterEnd = std::chrono::milliseconds(500);
 
 class WallClockPacer {
@@ -18,16 +19,25 @@ class WallClockPacer {
   // The simulation's time zero is the wall clock's `zero`.
   explicit WallClockPacer(std::chrono::steady_clock::time_point zero) : zero_(zero) {}
 
-  // Returns how far a simulation at `now` is to run next: to the wall clock, at most a slice on.
-  // One that is ahead first sleeps, a slice at most, and gets `now`. `counted`: whether this
-  // lag goes into mostBehind().
-  SimTime next(SimTime now, bool counted = true);
+  // Returns how far a simulation at `now` is to run next: to the wall clock, a slice at most.
+  // One that is ahead first sleeps, a slice at most, and gets `now`. `counted`: whether its lag
+  // goes into mostBehind().
+  SimTime next(SimTime now, bool counted = true) {
+    const SimTime wall = std::chrono::steady_clock::now() - zero_;
+    if (wall < now) {
+      std::this_thread::sleep_for(std::min(now - wall, slice));
+      return now;
+    }
+    if (counted) mostBehind_ = std::max(mostBehind_, wall - now);
+    return std::min(wall, now + slice);
+  }
   // Sleeps a slice: for a simulation that has stopped and waits for the run to end.
-  static void idle();
-  // The most a simulation was behind the wall clock when next() was asked and counted it.
+  static void idle() { std::this_thread::sleep_for(slice); }
+  // The most the simulation was behind the wall clock when next() counted it.
   SimTime mostBehind() const { return mostBehind_; }
 
  private:
+  static constexpr SimTime slice = std::chrono::milliseconds(1);
   std::chrono::steady_clock::time_point zero_;
   SimTime mostBehind_{0};
 };
