@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "firmware/sim/wall_clock_pacer.h"
+#include "board/wall_clock_pacer.h"
 
 namespace board {
 namespace {
@@ -76,9 +76,8 @@ std::string FirmwareBoard::finish() {
 // its time to.
 bool FirmwareBoard::done() const {
   if (stopped_) return true;
-  const SimTime lastArrival = line_.lastArrival();
-  if (!line_.empty() || sim_->now() < lastArrival + settleTime) return false;
-  return told_ == "off" || sim_->now() >= lastArrival + boardsim::lingerAfterEnd;
+  if (!line_.empty() || sim_->now() < line_.lastArrival() + settleTime) return false;
+  return told_ == "off" || sim_->now() >= line_.lastArrival() + lingerAfterEnd;
 }
 
 // Runs in steps, looking at the motors after each: checking after every instruction would cost
@@ -107,13 +106,13 @@ void FirmwareBoard::runTo(SimTime target) {
 }
 
 void FirmwareBoard::run(std::chrono::steady_clock::time_point zero, const std::stop_token& ending) {
-  boardsim::WallClockPacer pacer(zero);
+  WallClockPacer pacer(zero);
   for (;;) {
     line_.takeArrived();
     line_.handOver(sim_->now(), sim_->byteTime(), [](const LineByte& /*b*/) {});
     if (ending.stop_requested() && done()) break;
     if (stopped_)
-      boardsim::WallClockPacer::idle();
+      WallClockPacer::idle();
     else
       runTo(pacer.next(sim_->now()));
   }

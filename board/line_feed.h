@@ -1,7 +1,6 @@
-// Feeds a simulated board a line's bytes, each at the time the line brings its last bit: a byte
-// goes onto the simulated line one byte time before then, so that it reaches the firmware then;
-// one that finds the simulated line busy waits for it, and arrives late. The bytes come from the
-// simulation's own thread (add) or from the thread that watches a real line (arrived).
+// Feeds a simulated board a line's bytes, from the simulation's thread (add) or a watching one
+// (arrived): each goes onto the simulated line one byte time before the line brings its last bit,
+// so that it reaches the firmware then, or later when it finds the simulated line busy.
 #pragma once
 
 #include <algorithm>
@@ -27,14 +26,14 @@ class LineFeed final : public Receiver {
  public:
   explicit LineFeed(boardsim::Board& board) : board_(board) {}
 
-  // The watching thread's: each byte waits for takeArrived().
-  void settings(const LineSettings& /*s*/, double /*at*/) override {}  // the firmware sets its own
+  // From the watching thread; the firmware sets the line's rate itself.
+  void settings(const LineSettings& /*s*/, double /*at*/) override {}
   void arrived(std::uint8_t byte, double at) override {
     const std::lock_guard<std::mutex> hold(lock_);
     arrived_.push_back({byte, SimTime(std::llround(at * 1e9))});
   }
   void quiet(double /*at*/) override {}
-  // Queues the bytes arrived so far.
+  // Queues the bytes arrived() so far.
   void takeArrived() {
     const std::lock_guard<std::mutex> hold(lock_);
     due_.insert(due_.end(), arrived_.begin(), arrived_.end());

@@ -142,13 +142,13 @@ int main(int argc, char** argv) {
       !openOutput(options.json, "--json", json, why)) {
     return refuse(why);
   }
-  board::WatchedProgram program;
+  board::Watch watch;
   // As a shell does: interrupts and stops from the terminal are the program's alone, and writing
   // to the terminal from the background is fine. A reader of --raw or --json that goes away costs
   // that output, not the run.
-  if (!program.open({SIGINT, SIGQUIT, SIGTSTP, SIGTTOU, SIGPIPE}, why)) return refuse(why);
-  clearRate(program.line.slave);
-  board::Launch& how = program.how;
+  if (!watch.open({SIGINT, SIGQUIT, SIGTSTP, SIGTTOU, SIGPIPE}, why)) return refuse(why);
+  clearRate(watch.terminal.slave);
+  board::Launch& how = watch.how;
   how.argv = options.command;
   how.device = options.device;
   how.in = 0;
@@ -156,13 +156,12 @@ int main(int argc, char** argv) {
   if (options.raw == board::standardOutput || options.json == board::standardOutput) how.out = 2;
   how.foreground = isatty(0) == 1 && tcgetpgrp(0) == getpgrp();
   how.ownGroup = how.foreground;
-  board::Watch& watch = program.watch;
   watch.foreground = how.foreground;
   watch.raw = raw;
   if (how.out == 2) watch.reportOut[1] = 1;
-  if (options.pace || !options.firmware.empty()) watch.paceSlave = program.line.slave;
+  if (options.pace || !options.firmware.empty()) watch.paceSlave = watch.terminal.slave;
   watch.start = std::chrono::steady_clock::now();
-  const board::Launched::Failure failed = program.launch(options.command[0], why);
+  const board::Launched::Failure failed = watch.launch(options.command[0], why);
   if (failed == board::Launched::Failure::sandbox) return refuse(why);
   if (failed == board::Launched::Failure::program) {
     (void)std::fprintf(stderr, "virtual-board: %s\n", why.c_str());
@@ -172,18 +171,18 @@ int main(int argc, char** argv) {
       stderr, "virtual-board: %s is a pseudo-terminal%s; what reaches it follows%s\n",
       options.device.c_str(), watch.paceSlave >= 0 ? " paced at the line's rate" : "",
       options.firmware.empty() ? "" : ", with the simulated board's motors");
-  board::Report report(stderr, program.atStart, watch.paceSlave >= 0);
+  board::Report report(stderr, watch.atStart, watch.paceSlave >= 0);
 #ifdef VIRTUAL_BOARD_FIRMWARE
   if (firmware != nullptr) {
     firmware->start(watch.start);
     board::BothReceivers both(report, firmware->line());
-    const int status = exitStatusOf(program.watchUntilEnd(both));
+    const int status = exitStatusOf(watch.watchUntilEnd(both));
     const std::string simulation = firmware->finish();
     report.simulated(firmware->motors(), simulation);
     // The end follows what the simulated board did after the program's end, such as its time-out.
     return endRun(options, report, watch, status, raw, json, firmware->lastToldAt());
   }
 #endif
-  const int status = exitStatusOf(program.watchUntilEnd(report));
+  const int status = exitStatusOf(watch.watchUntilEnd(report));
   return endRun(options, report, watch, status, raw, json);
 }

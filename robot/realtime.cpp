@@ -1,8 +1,6 @@
 #include "robot/realtime.h"
 
-#include <fcntl.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -12,8 +10,8 @@
 #include <filesystem>
 #include <thread>
 
+#include "board/wall_clock_pacer.h"
 #include "board/watch.h"
-#include "firmware/sim/wall_clock_pacer.h"
 #include "robot/engine.h"
 
 namespace robot {
@@ -24,7 +22,7 @@ constexpr Nanos killAfter = 5'000'000'000;  // a steer that ignores SIGINT this 
 
 struct Pacing {
   Engine& engine;
-  boardsim::WallClockPacer pacer;
+  board::WallClockPacer pacer;
   Nanos duration;
   Nanos frameTime;
   std::atomic<pid_t> steer{-1};  // set once it runs
@@ -53,10 +51,10 @@ void pace(Pacing& p) {
     const Nanos now = p.engine.now();
     endSteer(p, now, interrupted);
     if (p.steerEnded && endedAt < 0 && (p.engine.lineEmpty() || p.stopped)) endedAt = now;
-    if (endedAt >= 0 && (now >= endedAt + boardsim::lingerAfterEnd.count() || p.stopped)) return;
+    if (endedAt >= 0 && (now >= endedAt + board::lingerAfterEnd.count() || p.stopped)) return;
     // Only while steer runs does a late world change what it does.
     if (p.stopped)
-      boardsim::WallClockPacer::idle();
+      board::WallClockPacer::idle();
     else
       p.stopped = !p.engine.runTo(p.pacer.next(boardsim::SimTime(now), !p.steerEnded).count());
   }
@@ -68,30 +66,29 @@ RealTimeEnd runRealTime(const RunPlan& plan, Run& run, std::string& why) {
   std::string dir;
   if (!makeWorkFolder(plan.keep, dir, why)) return RealTimeEnd::failed;
   std::unique_ptr<Engine> engine = Engine::load(plan.scenario, plan.firmware, dir, why);
-  board::WatchedProgram steer;
+  board::Watch steer;
   // A Ctrl-C from the terminal is steer's: it stops the board, and the run ends with it.
   if (engine == nullptr || !steer.open({SIGINT}, why)) return RealTimeEnd::failed;
   steer.how.argv = plan.steerCommand;
   steer.how.device = "/dev/ttyUSB0";
   steer.how.dir = dir;
-  steer.how.out = open("/dev/null", O_WRONLY | O_CLOEXEC);  // the echo is of no use here
-  steer.watch.paceSlave = steer.line.slave;
+  steer.how.out = -1;  // the echo is of no use here
+  steer.paceSlave = steer.terminal.slave;
   // The simulation starts with steer, whose start takes a while: the files are there for it.
-  steer.watch.start = std::chrono::steady_clock::now();
-  Pacing p{*engine, boardsim::WallClockPacer(steer.watch.start),
+  steer.start = std::chrono::steady_clock::now();
+  Pacing p{*engine, board::WallClockPacer(steer.start),
            std::llround(plan.scenario.run.durationS * 1e9),
            std::llround(1e9 / plan.scenario.camera.frameRateHz)};
   std::thread simulation([&p] { pace(p); });
   const board::Launched::Failure failed = steer.launch("steer", why);
-  close(steer.how.out);
   int status = 0;
   if (failed == board::Launched::Failure::none) {
-    p.steer = steer.watch.pid;
+    p.steer = steer.pid;
     status = steer.watchUntilEnd(engine->line());
   }
   p.steerEnded = true;
   simulation.join();
-  steer.restore();  // the next run's steer starts as this one did
+  steer.end();  // the next run's steer starts as this one did
   if (failed != board::Launched::Failure::none)
     return failed == board::Launched::Failure::sandbox ? RealTimeEnd::refused : RealTimeEnd::failed;
   if (plan.keep.empty()) std::filesystem::remove_all(dir);

@@ -1,6 +1,5 @@
-// Paces a simulation beside a real program to the wall clock: it runs in slices of at most a
-// millisecond and is never ahead, so that what the program sees of it has happened; how far it
-// fell behind tells whether the run can be trusted.
+// Paces a simulation beside a real program to the wall clock, in slices of at most a millisecond
+// and never ahead, so that what the program sees of it has happened.
 #pragma once
 
 #include <algorithm>
@@ -9,19 +8,19 @@
 
 #include "firmware/sim/board_sim.h"
 
-namespace boardsim {
+namespace board {
 
 // How long a simulation runs on after the line's last byte, for the firmware's time-out to show.
-inline constexpr SimTime lingerAfterEnd = std::chrono::milliseconds(500);
+inline constexpr boardsim::SimTime lingerAfterEnd = std::chrono::milliseconds(500);
 
 class WallClockPacer {
  public:
-  // The simulation's time zero is the wall clock's `zero`.
+  using SimTime = boardsim::SimTime;
   explicit WallClockPacer(std::chrono::steady_clock::time_point zero) : zero_(zero) {}
 
-  // Returns how far a simulation at `now` is to run next: to the wall clock, a slice at most.
-  // One that is ahead first sleeps, a slice at most, and gets `now`. `counted`: whether its lag
-  // goes into mostBehind().
+  // Returns how far a simulation at `now` is to run next: to the wall clock, a slice at most. One
+  // that is ahead first sleeps, a slice at most, and gets `now`. `counted`: its lag goes into
+  // mostBehind(), which tells whether the run can be trusted.
   SimTime next(SimTime now, bool counted = true) {
     const SimTime wall = std::chrono::steady_clock::now() - zero_;
     if (wall < now) {
@@ -33,13 +32,12 @@ class WallClockPacer {
   }
   // Sleeps a slice: for a simulation that has stopped and waits for the run to end.
   static void idle() { std::this_thread::sleep_for(slice); }
-  // The most the simulation was behind the wall clock when next() counted it.
   SimTime mostBehind() const { return mostBehind_; }
 
  private:
   static constexpr SimTime slice = std::chrono::milliseconds(1);
-  std::chrono::steady_clock::time_point zero_;
+  std::chrono::steady_clock::time_point zero_;  // the simulation's time zero
   SimTime mostBehind_{0};
 };
 
-}  // namespace boardsim
+}  // namespace board
