@@ -134,11 +134,11 @@ void becomeProgram(const ChildPlan& plan) {
   }
   if (plan.privateDev) makePrivateDev(plan);
   if (plan.dir[0] != '\0' && chdir(plan.dir) != 0) fail(plan, true, plan.dir);
-  const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
-  if (null < 0) fail(plan, true, "/dev/null");
-  const int to[3] = {plan.in, plan.out, plan.err};
-  for (int fd = 0; fd < 3; ++fd)
-    if (dup2(to[fd] >= 0 ? to[fd] : null, fd) < 0) fail(plan, true, "dup2");
+  const int in = plan.in >= 0 ? plan.in : open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (in < 0) fail(plan, true, "/dev/null");
+  if (dup2(in, 0) < 0 || dup2(plan.out, 1) < 0 || dup2(plan.err, 2) < 0) {
+    fail(plan, true, "dup2");
+  }
   for (std::size_t i = 0; i < plan.signalCount; ++i) {
     sigaction(plan.signals[i].first, &plan.signals[i].second, nullptr);
   }

@@ -1,6 +1,8 @@
 #include "robot/realtime.h"
 
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -72,7 +74,7 @@ RealTimeEnd runRealTime(const RunPlan& plan, Run& run, std::string& why) {
   steer.how.argv = plan.steerCommand;
   steer.how.device = "/dev/ttyUSB0";
   steer.how.dir = dir;
-  steer.how.out = -1;  // the echo is of no use here
+  steer.how.out = open("/dev/null", O_WRONLY | O_CLOEXEC);  // the echo is of no use here
   steer.paceSlave = steer.terminal.slave;
   // The simulation starts with steer, whose start takes a while: the files are there for it.
   steer.start = std::chrono::steady_clock::now();
@@ -81,6 +83,7 @@ RealTimeEnd runRealTime(const RunPlan& plan, Run& run, std::string& why) {
            std::llround(1e9 / plan.scenario.camera.frameRateHz)};
   std::thread simulation([&p] { pace(p); });
   const board::Launched::Failure failed = steer.launch("steer", why);
+  close(steer.how.out);
   int status = 0;
   if (failed == board::Launched::Failure::none) {
     p.steer = steer.pid;
