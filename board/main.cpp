@@ -2,7 +2,6 @@
 // standard error, what the board would have been told.
 #include <fcntl.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -78,15 +77,6 @@ bool openOutput(const std::string& path, const char* option, int& fd, std::strin
   return fd >= 0;
 }
 
-// Until the program sets the line, it shows no rate, so that any rate set is seen.
-void clearRate(int slave) {
-  termios t{};
-  if (tcgetattr(slave, &t) != 0) return;
-  cfsetispeed(&t, B0);
-  cfsetospeed(&t, B0);
-  tcsetattr(slave, TCSANOW, &t);
-}
-
 int exitStatusOf(int status) {
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return WIFEXITED(status) ? WEXITSTATUS(status) : cannotRun;
@@ -147,7 +137,6 @@ int main(int argc, char** argv) {
   // to the terminal from the background is fine. A reader of --raw or --json that goes away costs
   // that output, not the run.
   if (!watch.open({SIGINT, SIGQUIT, SIGTSTP, SIGTTOU, SIGPIPE}, why)) return refuse(why);
-  clearRate(watch.terminal.slave);
   board::Launch& how = watch.how;
   how.argv = options.command;
   how.device = options.device;

@@ -192,6 +192,13 @@ bool Watch::open(std::initializer_list<int> ignored, std::string& why) {
     how.signals.emplace_back(sig, old);
   }
   how.slavePath = terminal.slavePath;
+  // Until the program sets the line, it shows no rate, so that any rate set is seen.
+  termios t{};
+  if (tcgetattr(terminal.slave, &t) == 0) {
+    cfsetispeed(&t, B0);
+    cfsetospeed(&t, B0);
+    tcsetattr(terminal.slave, TCSANOW, &t);
+  }
   sigset_t watched;
   sigemptyset(&watched);
   for (int sig : {SIGCHLD, SIGTERM, SIGHUP}) sigaddset(&watched, sig);

@@ -37,9 +37,9 @@ struct Watch {
   // -1 for none. Once the reader of either has gone, the program is ended as on SIGTERM.
   int reportOut[2] = {2, -1};
 
-  // Opens the line; blocks SIGCHLD, SIGTERM and SIGHUP, as a shell leaves a job's, and ignores the
-  // `ignored` signals, which the program gets as they were. False, with the reason in `why`, when
-  // no line could be opened.
+  // Opens the line, with no rate set; blocks SIGCHLD, SIGTERM and SIGHUP, as a shell leaves a
+  // job's, and ignores the `ignored` signals, which the program gets as they were. False, with the
+  // reason in `why`, when no line could be opened.
   bool open(std::initializer_list<int> ignored, std::string& why);
   // Starts the program; returns why it could not, in `why` too, naming it `name`.
   Launched::Failure launch(const std::string& name, std::string& why);
