@@ -10,17 +10,18 @@
 
 namespace board {
 
+using boardsim::SimTime;
+
 // How long a simulation runs on after the line's last byte, for the firmware's time-out to show.
-inline constexpr boardsim::SimTime lingerAfterEnd = std::chrono::milliseconds(500);
+inline constexpr SimTime lingerAfterEnd = std::chrono::milliseconds(500);
 
 class WallClockPacer {
  public:
-  using SimTime = boardsim::SimTime;
   explicit WallClockPacer(std::chrono::steady_clock::time_point zero) : zero_(zero) {}
 
   // Returns how far a simulation at `now` is to run next: to the wall clock, a slice at most. One
   // that is ahead first sleeps, a slice at most, and gets `now`. `counted`: its lag goes into
-  // mostBehind(), which tells whether the run can be trusted.
+  // mostBehind().
   SimTime next(SimTime now, bool counted = true) {
     const SimTime wall = std::chrono::steady_clock::now() - zero_;
     if (wall < now) {
@@ -32,6 +33,7 @@ class WallClockPacer {
   }
   // Sleeps a slice: for a simulation that has stopped and waits for the run to end.
   static void idle() { std::this_thread::sleep_for(slice); }
+  // The most the simulation was behind when counted: whether the run can be trusted.
   SimTime mostBehind() const { return mostBehind_; }
 
  private:
