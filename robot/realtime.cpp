@@ -67,6 +67,10 @@ void pace(Pacing& p) {
 RealTimeEnd runRealTime(const RunPlan& plan, Run& run, std::string& why) {
   std::string dir;
   if (!makeWorkFolder(plan.keep, dir, why)) return RealTimeEnd::failed;
+  // A temporary folder goes however the run ends.
+  const std::unique_ptr<const std::string, void (*)(const std::string*)> removeAfter(
+      plan.keep.empty() ? &dir : nullptr,
+      [](const std::string* d) { std::filesystem::remove_all(*d); });
   std::unique_ptr<Engine> engine = Engine::load(plan.scenario, plan.firmware, dir, why);
   board::Watch steer;
   // A Ctrl-C from the terminal is steer's: it stops the board, and the run ends with it.
@@ -94,7 +98,6 @@ RealTimeEnd runRealTime(const RunPlan& plan, Run& run, std::string& why) {
   steer.end();  // the next run's steer starts as this one did
   if (failed != board::Launched::Failure::none)
     return failed == board::Launched::Failure::sandbox ? RealTimeEnd::refused : RealTimeEnd::failed;
-  if (plan.keep.empty()) std::filesystem::remove_all(dir);
   run = engine->takeRun();
   steer::Settings settings;
   (void)steerSettings(plan.steerArgs, settings, false);  // steer itself tells why it refuses
