@@ -17,6 +17,13 @@ struct Settings {
   int aimGain = 100;      // percent of the goal's offset from the ball to hold the ball off centre
   int aimLimit = 260;     // columns: the most the ball is held off centre
   int nearRow = 300;      // a ball at this row or lower in the picture is near
+  int spinRate = 229;     // degrees a second the robot spins at full power
+  int viewDeg = 62;       // degrees the picture's columns span
+  int circleFrom = 30;    // degrees: near a ball this far off the goal's line, circle it
+  int lineUp = 10;        // degrees: until it is this close to the line
+  int circlePower = 100;  // the circling arcs' power
+  int arcPower = 100;
+  int searchPower = 30;
 };
 
 // The positions as last read: goal point k is (m[2k], m[2k+1]) from "t.txt", the object (b[0],

@@ -91,6 +91,18 @@ const NumberOption numberOptions[] = {
      "--aim-limit takes a whole number of columns from 0 to 320, not"},
     {"--near-row", &Settings::nearRow, 0, 100000,
      "--near-row takes a whole number of rows from 0 to 100000, not"},
+    {"--spin-rate", &Settings::spinRate, 1, 100000,
+     "--spin-rate takes a whole number of degrees a second from 1 to 100000, not"},
+    {"--view", &Settings::viewDeg, 1, 179,
+     "--view takes a whole number of degrees from 1 to 179, not"},
+    {"--circle-from", &Settings::circleFrom, 0, 180,
+     "--circle-from takes a whole number of degrees from 0 to 180, not"},
+    {"--line-up", &Settings::lineUp, 0, 180,
+     "--line-up takes a whole number of degrees from 0 to 180, not"},
+    {"--arc-power", &Settings::arcPower, 0, 127, "no"},
+    {"--search-power", &Settings::searchPower, 0, 127, "no"},
+    {"--circle-power", &Settings::circlePower, 0, 127,
+     "--circle-power takes a whole number from 0 to 127, not"},
 };
 constexpr int numberOptionCount = sizeof numberOptions / sizeof numberOptions[0];
 
