@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "board/wall_clock_pacer.h"
+
 namespace board {
 namespace {
 
@@ -11,16 +13,9 @@ using namespace std::chrono_literals;
 
 // A new state is told once it has held this long: a frame's register writes take ~80 us.
 constexpr SimTime settleTime = 1ms;
-// The simulation runs ahead of the wall clock by at most a slice, and sleeps a slice when ahead.
-constexpr SimTime slice = 1ms;
 constexpr SimTime lookEvery = 50us;  // how often the motors are looked at
-// After the last byte, how long to wait for the firmware to turn the motors off by itself.
-constexpr double linger = 0.5;
 
 double seconds(SimTime t) { return std::chrono::duration<double>(t).count(); }
-SimTime simTime(double seconds) {
-  return std::chrono::duration_cast<SimTime>(std::chrono::duration<double>(seconds));
-}
 
 std::string motor(const char* side, const boardsim::MotorState& m) {
   const char* way = m.forward && m.backward ? "braked"
@@ -59,75 +54,30 @@ std::unique_ptr<FirmwareBoard> FirmwareBoard::load(const std::string& elf, std::
 }
 
 FirmwareBoard::FirmwareBoard(std::unique_ptr<boardsim::Board> sim, std::FILE* out)
-    : sim_(std::move(sim)), out_(out) {}
-
-FirmwareBoard::~FirmwareBoard() {
-  if (!thread_.joinable()) return;
-  {
-    const std::lock_guard<std::mutex> hold(lock_);
-    ending_ = true;
-  }
-  thread_.join();
-}
+    : sim_(std::move(sim)), out_(out), line_(*sim_) {}
 
 void FirmwareBoard::start(std::chrono::steady_clock::time_point zero) {
-  zero_ = zero;
-  thread_ = std::thread([this] { run(); });
-}
-
-void FirmwareBoard::arrived(std::uint8_t byte, double at) {
-  const std::lock_guard<std::mutex> hold(lock_);
-  arriving_.push_back({byte, at});
+  thread_ = std::jthread([this, zero](const std::stop_token& ending) { run(zero, ending); });
 }
 
 std::string FirmwareBoard::finish() {
-  {
-    const std::lock_guard<std::mutex> hold(lock_);
-    ending_ = true;
-  }
+  thread_.request_stop();
   if (thread_.joinable()) thread_.join();
   char text[160];
   (void)std::snprintf(text, sizeof text,
                       "%s%s; bytes reached it up to %.1f ms late, the simulation ran up to %.1f "
                       "ms behind the wall clock",
-                      told_.c_str(), stopped_ ? " (its processor stopped)" : "", mostLate_ * 1000,
-                      mostBehind_ * 1000);
+                      told_.c_str(), stopped_ ? " (its processor stopped)" : "",
+                      seconds(line_.mostLate()) * 1000, seconds(mostBehind_) * 1000);
   return text;
 }
-
-double FirmwareBoard::wall() const {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - zero_).count();
-}
-
-double FirmwareBoard::now() const { return seconds(sim_->now()); }
 
 // The program has ended and the firmware has had every byte, then turned the motors off or had
 // its time to.
 bool FirmwareBoard::done() const {
   if (stopped_) return true;
-  if (!due_.empty() || !onLine_.empty() || now() < lastArrival_ + seconds(settleTime)) return false;
-  return told_ == "off" || now() >= lastArrival_ + linger;
-}
-
-// Bytes go onto the simulated line one byte time before the real line brings them, so that they
-// reach the firmware then; one that finds the simulated line busy waits for it.
-void FirmwareBoard::feed() {
-  {
-    const std::lock_guard<std::mutex> hold(lock_);
-    due_.insert(due_.end(), arriving_.begin(), arriving_.end());
-    arriving_.clear();
-  }
-  const double byteTime = seconds(sim_->byteTime());
-  while (!due_.empty() && due_.front().at - byteTime <= now()) {
-    sim_->send(&due_.front().value, 1);
-    onLine_.push_back(due_.front().at);
-    due_.pop_front();
-  }
-  while (onLine_.size() > sim_->unsent()) {
-    lastArrival_ = seconds(sim_->lastByteEnd());
-    mostLate_ = std::max(mostLate_, lastArrival_ - onLine_.front());
-    onLine_.pop_front();
-  }
+  if (!line_.empty() || sim_->now() < line_.lastArrival() + settleTime) return false;
+  return told_ == "off" || sim_->now() >= line_.lastArrival() + lingerAfterEnd;
 }
 
 // Runs in steps, looking at the motors after each: checking after every instruction would cost
@@ -155,25 +105,18 @@ void FirmwareBoard::runTo(SimTime target) {
   (void)std::fprintf(out_, "%9.3fs  motors: %s\n", seconds(at), told_.c_str());
 }
 
-void FirmwareBoard::run() {
+void FirmwareBoard::run(std::chrono::steady_clock::time_point zero, const std::stop_token& ending) {
+  WallClockPacer pacer(zero);
   for (;;) {
-    feed();
-    {
-      const std::lock_guard<std::mutex> hold(lock_);
-      if (ending_ && done()) return;
-    }
-    if (stopped_) {
-      std::this_thread::sleep_for(slice);
-      continue;
-    }
-    const double behind = wall() - now();
-    if (behind < 0) {
-      std::this_thread::sleep_for(std::min(simTime(-behind), SimTime(slice)));
-      continue;
-    }
-    mostBehind_ = std::max(mostBehind_, behind);
-    runTo(std::min(simTime(wall()), sim_->now() + slice));
+    line_.takeArrived();
+    line_.handOver(sim_->now(), sim_->byteTime(), [](const LineByte& /*b*/) {});
+    if (ending.stop_requested() && done()) break;
+    if (stopped_)
+      WallClockPacer::idle();
+    else
+      runTo(pacer.next(sim_->now()));
   }
+  mostBehind_ = pacer.mostBehind();
 }
 
 }  // namespace board

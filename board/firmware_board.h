@@ -4,14 +4,13 @@
 #pragma once
 
 #include <chrono>
-#include <cstdint>
 #include <cstdio>
-#include <deque>
 #include <memory>
-#include <mutex>
+#include <stop_token>
 #include <string>
 #include <thread>
 
+#include "board/line_feed.h"
 #include "board/receiver.h"
 #include "firmware/sim/board_sim.h"
 
@@ -21,21 +20,17 @@ namespace board {
 // "left forward 50%, right backward 50% (spin right)".
 std::string describeMotors(const boardsim::Motors& m);
 
-class FirmwareBoard final : public Receiver {
+class FirmwareBoard {
  public:
   // Null, with the reason in `why`, when the image cannot be loaded.
   static std::unique_ptr<FirmwareBoard> load(const std::string& elf, std::FILE* out,
                                              std::string& why);
-  ~FirmwareBoard();
-  FirmwareBoard(const FirmwareBoard&) = delete;
-  FirmwareBoard& operator=(const FirmwareBoard&) = delete;
 
   // Starts the simulation; its time zero is `zero`, the program's start.
   void start(std::chrono::steady_clock::time_point zero);
 
-  void settings(const LineSettings& /*s*/, double /*at*/) override {}  // the firmware sets its own
-  void arrived(std::uint8_t byte, double at) override;
-  void quiet(double /*at*/) override {}
+  // The line's bytes for the firmware, which sets the line's rate itself.
+  Receiver& line() { return line_; }
 
   // Once the program has ended: simulates on until the firmware has had every byte and its
   // motors are off, or for half a second after the last byte reached it, so that its own
@@ -46,35 +41,20 @@ class FirmwareBoard final : public Receiver {
   double lastToldAt() const { return toldAt_; }
 
  private:
-  struct Byte {
-    std::uint8_t value;
-    double at;  // when the line brings it, seconds from the start
-  };
-
   explicit FirmwareBoard(std::unique_ptr<boardsim::Board> sim, std::FILE* out);
-  void run();
+  void run(std::chrono::steady_clock::time_point zero, const std::stop_token& ending);
   bool done() const;
-  void feed();
   void runTo(boardsim::SimTime target);
-  double wall() const;
-  double now() const;
 
   std::unique_ptr<boardsim::Board> sim_;
   std::FILE* out_;
-  std::chrono::steady_clock::time_point zero_;
-  std::thread thread_;
-  std::mutex lock_;
-  std::deque<Byte> arriving_;  // from the program's side, under lock_
-  bool ending_ = false;        // under lock_
+  LineFeed line_;
   // The simulation's own, in its thread.
-  std::deque<Byte> due_;       // not yet handed to the simulated line
-  std::deque<double> onLine_;  // handed over, not yet gone onto the simulated line
-  double lastArrival_ = 0;     // when the last byte reached the firmware
-  double mostLate_ = 0;        // the most a byte reached it after the line brought it
-  double mostBehind_ = 0;      // the most the simulation fell behind the wall clock
-  bool stopped_ = false;       // the processor stopped for good
+  boardsim::SimTime mostBehind_{0};  // the most the simulation fell behind the wall clock
+  bool stopped_ = false;             // the processor stopped for good
   std::string told_ = "off";
   double toldAt_ = 0;
+  std::jthread thread_;  // last: it ends before what it uses goes
 };
 
 }  // namespace board

@@ -2,7 +2,6 @@
 // standard error, what the board would have been told.
 #include <fcntl.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,7 +15,6 @@
 #include "board/firmware_board.h"
 #endif
 #include "board/options.h"
-#include "board/runner.h"
 #include "board/watch.h"
 
 namespace {
@@ -79,28 +77,6 @@ bool openOutput(const std::string& path, const char* option, int& fd, std::strin
   return fd >= 0;
 }
 
-// Until the program sets the line, it shows no rate, so that any rate set is seen.
-void clearRate(int slave) {
-  termios t{};
-  if (tcgetattr(slave, &t) != 0) return;
-  cfsetispeed(&t, B0);
-  cfsetospeed(&t, B0);
-  tcsetattr(slave, TCSANOW, &t);
-}
-
-// As a shell does: interrupts and stops from the terminal are the program's alone, and writing
-// to the terminal from the background is fine. A reader of --raw or --json that goes away costs
-// that output, not the run. The program gets the dispositions we were given.
-void ignoreSignals(board::Launch& how) {
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  for (int sig : {SIGINT, SIGQUIT, SIGTSTP, SIGTTOU, SIGPIPE}) {
-    struct sigaction old {};
-    sigaction(sig, &ignore, &old);
-    how.signals.emplace_back(sig, old);
-  }
-}
-
 int exitStatusOf(int status) {
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return WIFEXITED(status) ? WEXITSTATUS(status) : cannotRun;
@@ -156,57 +132,46 @@ int main(int argc, char** argv) {
       !openOutput(options.json, "--json", json, why)) {
     return refuse(why);
   }
-  board::BoardLine line;
-  if (!board::openBoardLine(line, why)) return refuse(why);
-  clearRate(line.slave);
-  termios before{};
-  tcgetattr(line.master, &before);
-
-  board::Launch how;
+  board::Watch watch;
+  // As a shell does: interrupts and stops from the terminal are the program's alone, and writing
+  // to the terminal from the background is fine. A reader of --raw or --json that goes away costs
+  // that output, not the run.
+  if (!watch.open({SIGINT, SIGQUIT, SIGTSTP, SIGTTOU, SIGPIPE}, why)) return refuse(why);
+  board::Launch& how = watch.how;
   how.argv = options.command;
   how.device = options.device;
-  how.slavePath = line.slavePath;
   how.in = 0;
   // Standard output that carries --raw or --json is theirs alone.
   if (options.raw == board::standardOutput || options.json == board::standardOutput) how.out = 2;
   how.foreground = isatty(0) == 1 && tcgetpgrp(0) == getpgrp();
   how.ownGroup = how.foreground;
-  ignoreSignals(how);
-  board::Watch watch{};
-  watch.signals = board::watchSignals(&how.mask);
-  watch.master = line.master;
   watch.foreground = how.foreground;
   watch.raw = raw;
   if (how.out == 2) watch.reportOut[1] = 1;
-  if (options.pace || !options.firmware.empty()) watch.paceSlave = line.slave;
+  if (options.pace || !options.firmware.empty()) watch.paceSlave = watch.terminal.slave;
   watch.start = std::chrono::steady_clock::now();
-  const board::Launched started = board::launch(how);
-  if (started.failure == board::Launched::Failure::sandbox) {
-    return refuse("cannot give " + options.command[0] + " a private /dev (" + started.why +
-                  "): " + board::sandboxAdvice(started.error));
-  }
-  if (started.failure == board::Launched::Failure::program) {
-    (void)std::fprintf(stderr, "virtual-board: cannot run %s\n", started.why.c_str());
+  const board::Launched::Failure failed = watch.launch(options.command[0], why);
+  if (failed == board::Launched::Failure::sandbox) return refuse(why);
+  if (failed == board::Launched::Failure::program) {
+    (void)std::fprintf(stderr, "virtual-board: %s\n", why.c_str());
     return cannotRun;
   }
   (void)std::fprintf(
       stderr, "virtual-board: %s is a pseudo-terminal%s; what reaches it follows%s\n",
       options.device.c_str(), watch.paceSlave >= 0 ? " paced at the line's rate" : "",
       options.firmware.empty() ? "" : ", with the simulated board's motors");
-  watch.pid = started.pid;
-  const board::LineSettings atStart = board::settingsOf(before);
-  board::Report report(stderr, atStart, watch.paceSlave >= 0);
+  board::Report report(stderr, watch.atStart, watch.paceSlave >= 0);
 #ifdef VIRTUAL_BOARD_FIRMWARE
   if (firmware != nullptr) {
     firmware->start(watch.start);
-    board::BothReceivers both(report, *firmware);
-    const int status = exitStatusOf(board::watchUntilEnd(watch, atStart, both));
+    board::BothReceivers both(report, firmware->line());
+    const int status = exitStatusOf(watch.watchUntilEnd(both));
     const std::string simulation = firmware->finish();
     report.simulated(firmware->motors(), simulation);
     // The end follows what the simulated board did after the program's end, such as its time-out.
     return endRun(options, report, watch, status, raw, json, firmware->lastToldAt());
   }
 #endif
-  const int status = exitStatusOf(board::watchUntilEnd(watch, atStart, report));
+  const int status = exitStatusOf(watch.watchUntilEnd(report));
   return endRun(options, report, watch, status, raw, json);
 }

@@ -46,7 +46,7 @@ class LineReader {
 
   void checkSettings() {
     termios t{};
-    if (tcgetattr(w_.master, &t) != 0) return;
+    if (tcgetattr(w_.terminal.master, &t) != 0) return;
     settings_ = settingsOf(t);
     board_.settings(settings_, now());
   }
@@ -57,7 +57,7 @@ class LineReader {
     // in write(), as a full UART does, and neither its opens nor its settings restart it.
     if (w_.paceSlave >= 0 && !held_) held_ = flowOut(w_.paceSlave, TCOOFF);
     for (int i = 0; i < reads; ++i) {
-      const ssize_t n = ::read(w_.master, chunk_, sizeof chunk_);
+      const ssize_t n = ::read(w_.terminal.master, chunk_, sizeof chunk_);
       if (n <= 0) return true;
       // A program sets the line before it writes, so the settings are told first.
       checkSettings();
@@ -145,22 +145,15 @@ timespec span(double seconds) {
 
 }  // namespace
 
-int watchSignals(sigset_t* before) {
-  sigset_t watched;
-  sigemptyset(&watched);
-  for (int sig : {SIGCHLD, SIGTERM, SIGHUP}) sigaddset(&watched, sig);
-  pthread_sigmask(SIG_BLOCK, &watched, before);
-  return signalfd(-1, &watched, SFD_NONBLOCK | SFD_CLOEXEC);
-}
-
-int watchUntilEnd(Watch& w, const LineSettings& before, Receiver& board) {
-  LineReader line(w, before, board);
+int Watch::watchUntilEnd(Receiver& board) {
+  Watch& w = *this;
+  LineReader line(w, atStart, board);
   int status = 0;
   double wait = idlePoll;
   for (;;) {
     // The report's outputs are polled for errors only: a reader that has gone shows at once,
     // even while the report has nothing to write.
-    pollfd fds[4] = {{w.master, POLLIN, 0},
+    pollfd fds[4] = {{w.terminal.master, POLLIN, 0},
                      {w.signals, POLLIN, 0},
                      {w.reportOut[0], 0, 0},
                      {w.reportOut[1], 0, 0}};
@@ -187,6 +180,50 @@ int watchUntilEnd(Watch& w, const LineSettings& before, Receiver& board) {
   line.finish();
   if (w.foreground) tcsetpgrp(0, getpgrp());
   return status;
+}
+
+bool Watch::open(std::initializer_list<int> ignored, std::string& why) {
+  if (!openBoardLine(terminal, why)) return false;
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  for (int sig : ignored) {
+    struct sigaction old {};
+    sigaction(sig, &ignore, &old);
+    how.signals.emplace_back(sig, old);
+  }
+  how.slavePath = terminal.slavePath;
+  // Until the program sets the line, it shows no rate, so that any rate set is seen.
+  termios t{};
+  if (tcgetattr(terminal.slave, &t) == 0) {
+    cfsetispeed(&t, B0);
+    cfsetospeed(&t, B0);
+    tcsetattr(terminal.slave, TCSANOW, &t);
+  }
+  sigset_t watched;
+  sigemptyset(&watched);
+  for (int sig : {SIGCHLD, SIGTERM, SIGHUP}) sigaddset(&watched, sig);
+  pthread_sigmask(SIG_BLOCK, &watched, &how.mask);
+  signals = signalfd(-1, &watched, SFD_NONBLOCK | SFD_CLOEXEC);
+  return true;
+}
+
+Launched::Failure Watch::launch(const std::string& name, std::string& why) {
+  termios before{};
+  tcgetattr(terminal.master, &before);
+  atStart = settingsOf(before);
+  const Launched started = board::launch(how);
+  pid = started.pid;
+  if (started.failure == Launched::Failure::program) why = "cannot run " + started.why;
+  if (started.failure == Launched::Failure::sandbox)
+    why = "cannot give " + name + " a private /dev (" + started.why +
+          "): " + sandboxAdvice(started.error);
+  return started.failure;
+}
+
+void Watch::end() {
+  for (int fd : {terminal.master, terminal.slave, signals}) close(fd);
+  pthread_sigmask(SIG_SETMASK, &how.mask, nullptr);
+  for (const auto& [sig, old] : how.signals) sigaction(sig, &old, nullptr);
 }
 
 }  // namespace board

@@ -28,27 +28,23 @@ Engine::Engine(const Scenario& s, std::unique_ptr<boardsim::Board> board, const 
       board_(std::move(board)),
       world_(s),
       producer_(s, dir),
+      line_(*board_),
       stepNanos_(std::llround(world_.stepS() * 1e9)) {
   run_.scenario = s;
   run_.samples.reserve(static_cast<size_t>(s.run.durationS * 1000) + 1000);
 }
 
-void Engine::lineByte(std::uint8_t byte, Nanos arrives) { due_.push_back({byte, arrives}); }
-
-// A byte goes onto the simulated line one byte time before the line brings it, so that its last
-// bit reaches the firmware then; the decoder tells what reached the board, at that time.
+// The decoder tells what reached the board, at the time the line brings it.
 void Engine::handOver() {
-  while (!due_.empty() && due_.front().arrives - lineByteNanos <= now_) {
-    const Byte b = due_.front();
-    due_.pop_front();
-    board_->send(&b.value, 1);
-    lastArrival_ = std::max(lastArrival_, b.arrives);
-    decoder_.feed(b.value, [&](const board::Event& e) {
-      if (e.kind != board::EventKind::frame && e.kind != board::EventKind::stop) return;
-      run_.events.push_back({static_cast<double>(b.arrives) / 1e9, e.code(),
-                             e.kind == board::EventKind::frame ? e.power() : 0});
-    });
-  }
+  line_.handOver(boardsim::SimTime(now_), boardsim::SimTime(lineByteNanos),
+                 [&](const board::LineByte& b) {
+                   decoder_.feed(b.value, [&](const board::Event& e) {
+                     if (e.kind != board::EventKind::frame && e.kind != board::EventKind::stop)
+                       return;
+                     run_.events.push_back({static_cast<double>(b.arrives.count()) / 1e9, e.code(),
+                                            e.kind == board::EventKind::frame ? e.power() : 0});
+                   });
+                 });
 }
 
 void Engine::stepWorld() {
@@ -85,7 +81,7 @@ bool Engine::runTo(Nanos t) {
   while (now_ < t) {
     const Nanos nextStep = steps_ * stepNanos_;
     Nanos next = std::min({t, nextStep, producer_.nextTake(), producer_.nextWrite()});
-    if (!due_.empty()) next = std::min(next, std::max(now_, due_.front().arrives - lineByteNanos));
+    next = std::min(next, std::max(now_, line_.nextDue(boardsim::SimTime(lineByteNanos)).count()));
     if (next > now_ && !board_->runUntil(boardsim::SimTime(next))) {
       why_ = "the firmware's processor stopped for good (a crash?)";
       return false;

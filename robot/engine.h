@@ -5,10 +5,10 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 
+#include "board/line_feed.h"
 #include "firmware/sim/board_sim.h"
 #include "firmware/steer_board/frame_decoder.h"
 #include "robot/camera.h"
@@ -29,15 +29,16 @@ class Engine {
                                       const std::string& dir, std::string& why);
 
   // A byte whose last bit reaches the board at `arrives`.
-  void lineByte(std::uint8_t byte, Nanos arrives);
+  void lineByte(std::uint8_t byte, Nanos arrives) { line_.add(byte, boardsim::SimTime(arrives)); }
+  // The line's bytes from a thread that watches it, for takeArrived() in the engine's thread.
+  board::LineFeed& line() { return line_; }
   // Steps everything up to `t`; false, with the reason in why(), when the firmware's processor
   // stopped for good or a position file could not be written.
   bool runTo(Nanos t);
 
   Nanos now() const { return now_; }
-  Nanos lastArrival() const { return lastArrival_; }
-  // Whether every byte given has gone onto the simulated line and through it.
-  bool lineEmpty() const { return due_.empty() && board_->unsent() == 0; }
+  // Whether every byte given has gone onto the simulated line and through its queue.
+  bool lineEmpty() const { return line_.empty(); }
   const std::string& why() const { return why_; }
   // What was recorded; the engine is spent.
   Run takeRun();
@@ -53,16 +54,11 @@ class Engine {
   World world_;
   Producer producer_;
   board::FrameDecoder decoder_;
-  struct Byte {
-    std::uint8_t value;
-    Nanos arrives;
-  };
-  std::deque<Byte> due_;  // not yet on the simulated line
+  board::LineFeed line_;
   Nanos now_ = 0;
   Nanos stepNanos_;
   std::int64_t steps_ = 0;
   Nanos nextSample_ = 0;
-  Nanos lastArrival_ = 0;
   std::string why_;
   Run run_;
 };

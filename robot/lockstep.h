@@ -28,7 +28,9 @@ bool runLockstep(const RunPlan& plan, Run& run, std::string& why);
 bool steerSettings(const std::vector<std::string>& options, steer::Settings& settings,
                    bool tell = true);
 
-// Makes the run's working folder: `keep`, created as needed, or a new temporary one.
-bool makeWorkFolder(const std::string& keep, std::string& dir, std::string& why);
+// Makes the run's working folder: `keep`, created as needed, or a new temporary one, in memory
+// (/dev/shm) if `inMemory` and TMPDIR does not say where; false, with the reason in `why`.
+bool makeWorkFolder(const std::string& keep, std::string& dir, std::string& why,
+                    bool inMemory = false);
 
 }  // namespace robot

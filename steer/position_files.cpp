@@ -29,9 +29,16 @@ FileRead PositionFiles::finishRead(int values, int wanted) {
   return r;
 }
 
+// A buffer of our own spares the library's: its allocation, and asking the system what size to make
+// it.
+bool PositionFiles::open(const std::string& path) {
+  f = std::fopen(path.c_str(), "r");
+  if (f != nullptr) (void)std::setvbuf(f, buffer_, _IOFBF, sizeof buffer_);
+  return f != nullptr;
+}
+
 FileRead PositionFiles::readGoalPoints(float (&m)[8]) {
-  f = std::fopen(goalPath_.c_str(), "r");
-  if (f == nullptr) return finishRead(0, 8);
+  if (!open(goalPath_)) return finishRead(0, 8);
   // The file format is what %f reads: a number beyond float's range reads as the nearest infinity,
   // which the band rules handle, so there is no conversion error to report.
   // NOLINTNEXTLINE(cert-err34-c)
@@ -41,8 +48,7 @@ FileRead PositionFiles::readGoalPoints(float (&m)[8]) {
 }
 
 FileRead PositionFiles::readObjectPosition(float (&b)[2]) {
-  f = std::fopen(objectPath_.c_str(), "r");
-  if (f == nullptr) return finishRead(0, 2);
+  if (!open(objectPath_)) return finishRead(0, 2);
   // NOLINTNEXTLINE(cert-err34-c): read as in readGoalPoints
   const int n = std::fscanf(f, "(%f, %f ", &b[0], &b[1]);
   return finishRead(n, 2);

@@ -35,6 +35,7 @@ class PositionFiles : public PositionSource {
     bool operator==(const Mark& o) const;
   };
   static Mark look(const std::string& path);
+  bool open(const std::string& path);
   FileRead finishRead(int values, int wanted);
 
   std::string goalPath_;
@@ -42,6 +43,7 @@ class PositionFiles : public PositionSource {
   Mark goalMark_;
   Mark objectMark_;
   bool looked_ = false;
+  char buffer_[512];  // the file being read, as far as it has been read
 };
 
 }  // namespace steer

@@ -1,13 +1,18 @@
 // The board's firmware: its real image in the simulator, in simulated time only. What the motors
-// do with each run of bytes, how soon a stop and silence turn them off, and the watchdog.
+// do with each run of bytes, how soon a stop and silence turn them off, and the watchdog; how a
+// line's bytes are handed over to it, and paced to the wall clock.
 #include "firmware/sim/board_sim.h"
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "board/firmware_board.h"
+#include "board/line_feed.h"
+#include "board/wall_clock_pacer.h"
 #include "tests/line_cases.h"
 
 namespace {
@@ -233,6 +238,59 @@ TEST(Board, RefusesWhatIsNoImageForIt) {
   std::string error;
   EXPECT_EQ(Board::load(STEER_BOARD_ELF, error, {5, 7, 14}), nullptr);
   EXPECT_EQ(error, "motor pin 14 is not one of the digital pins 0 to 13");
+}
+
+// Bytes reach the firmware when the line brings them: each goes onto the simulated line one byte
+// time before, and one the line brings with no time for it (here the last) arrives one byte time
+// late, which is told. Bytes from a watching thread come with their time in seconds.
+TEST(LineFeed, HandsEachByteOverOneByteTimeBeforeItArrives) {
+  const auto board = boot(STEER_BOARD_ELF);
+  const SimTime byteTime = board->byteTime();
+  board::LineFeed feed(*board);
+  const SimTime t0 = 5ms;
+  const std::pair<std::uint8_t, SimTime> line[] = {
+      {0x32, t0}, {0x82, t0 + byteTime}, {0x32, t0 + 2 * byteTime}, {0x82, t0 + 2 * byteTime}};
+  for (const auto& [value, arrives] : line) feed.add(value, arrives);
+  ASSERT_EQ(feed.nextDue(byteTime), t0 - byteTime);
+  std::vector<SimTime> handedEarly;  // how long before it arrives each byte was handed over
+  while (!feed.empty()) {
+    ASSERT_TRUE(board->runUntil(std::min(feed.nextDue(byteTime), board->now() + 1ms)));
+    feed.handOver(board->now(), byteTime, [&](const board::LineByte& b) {
+      handedEarly.push_back(b.arrives - board->now());
+    });
+  }
+  ASSERT_EQ(handedEarly.size(), 4U);
+  for (const SimTime early : handedEarly) {
+    EXPECT_LE(early, byteTime);
+    EXPECT_GT(early, byteTime - 1us);
+  }
+  EXPECT_LT(std::chrono::abs(feed.lastArrival() - (t0 + 3 * byteTime)), 1us);
+  EXPECT_LT(feed.mostLate() - byteTime, 1us);
+  EXPECT_GE(feed.mostLate(), byteTime);
+  runUntilHandled(*board);
+  EXPECT_EQ(describe(board->motors()), "-127 +127");
+
+  std::thread([&] { feed.arrived(0x80, 0.0123456789); }).join();
+  EXPECT_EQ(feed.nextDue(byteTime), SimTime::max());
+  feed.takeArrived();
+  EXPECT_EQ(feed.nextDue(byteTime), 12345679ns - byteTime);
+}
+
+// A simulation never runs past the wall clock, nor more than a millisecond at a time; one ahead
+// waits; its lag counts only while asked to.
+TEST(WallClockPacer, KeepsASimulationJustBehindTheWallClock) {
+  const auto zero = std::chrono::steady_clock::now() - 1s;
+  board::WallClockPacer pacer(zero);
+  EXPECT_EQ(pacer.next(0ms, false), 1ms);
+  EXPECT_EQ(pacer.mostBehind(), 0ms);
+  EXPECT_EQ(pacer.next(0ms), 1ms);
+  EXPECT_GE(pacer.mostBehind(), 1s);
+  EXPECT_EQ(pacer.next(1h), 1h);
+  const SimTime near = std::chrono::steady_clock::now() - zero - 300us;
+  const SimTime to = pacer.next(near);
+  EXPECT_LE(to, std::chrono::steady_clock::now() - zero);
+  EXPECT_LE(to, near + 1ms);
+  EXPECT_LT(pacer.mostBehind(), 2s) << "the most, not a sum";
 }
 
 }  // namespace

@@ -66,14 +66,17 @@ robot::Scenario handWorked() {
   return s;
 }
 
-struct GoalCase {
+struct PictureCase {
   const char* what;
   double goalDistanceM, goalCentreM, goalWidthM;
   const char* written;  // t.txt; "" for none
+  double ballBearingDeg = 0;
+  const char* ball = "(320.0, 261.4)\n";  // 240 + 320 x 0.067 m / 1 m; "" for none
 };
 
-TEST(Producer, FindsTheGoalOnlyWithBothPostsInThePicture) {
-  const GoalCase cases[] = {
+TEST(Producer, FindsOnlyWhatIsInThePicture) {
+  const char* goalAhead = "272.0 208.0\n272.0 256.0\n368.0 208.0\n368.0 256.0\n";
+  const PictureCase cases[] = {
       {"the right post just inside the right edge", 2, -1.699, 0.6,
        "543.8 208.0\n543.8 256.0\n639.8 208.0\n639.8 256.0\n"},
       {"the right post just outside it", 2, -1.701, 0.6, ""},
@@ -82,15 +85,19 @@ TEST(Producer, FindsTheGoalOnlyWithBothPostsInThePicture) {
       {"the left post just outside it", 2, 1.701, 0.6, ""},
       {"posts at the lens, cut off by the picture's top and bottom", 0.1, 0, 0.1,
        "160.0 0.0\n160.0 479.0\n480.0 0.0\n480.0 479.0\n"},
+      // 320 + 320 tan 44 degrees; 0.719 m ahead of the lens.
+      {"the ball just inside the right edge", 2, 0, 0.6, goalAhead, 44, "(629.0, 269.8)\n"},
+      {"the ball just outside it", 2, 0, 0.6, goalAhead, 46, ""},
   };
-  for (const GoalCase& c : cases) {
+  for (const PictureCase& c : cases) {
     robot::Scenario s = handWorked();
     s.field.goalDistanceM = c.goalDistanceM;
     s.field.goalCentreM = c.goalCentreM;
     s.field.goalWidthM = c.goalWidthM;
+    s.field.ballBearingDeg = c.ballBearingDeg;
     const Written w = pictures(s, 1).at(0);
     EXPECT_EQ(w.goal, c.written) << c.what;
-    EXPECT_EQ(w.ball, "(320.0, 261.4)\n") << c.what;  // 240 + 320 x 0.067 m / 1 m
+    EXPECT_EQ(w.ball, c.ball) << c.what;
   }
 }
 

@@ -500,6 +500,24 @@ TEST(RealTime, RealSteerScoresAndItsCtrlCStopsTheMotors) {
   EXPECT_EQ(run.samples.back().rightDuty, 0);
 }
 
+// A run whose steer cannot be started leaves no temporary folder behind.
+TEST(RealTime, ProgramThatCannotRunLeavesNoFolder) {
+  const Folder temporary;
+  const char* before = std::getenv("TMPDIR");  // NOLINT(concurrency-mt-unsafe): one thread
+  const std::string restore = before != nullptr ? before : "";
+  setenv("TMPDIR", temporary.path.c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
+  robot::RunPlan plan = aheadPlan(1);
+  plan.steerCommand = {"/nonexistent/steer"};
+  robot::Run run;
+  std::string why;
+  EXPECT_NE(robot::runRealTime(plan, run, why), robot::RealTimeEnd::done);
+  if (before != nullptr)
+    setenv("TMPDIR", restore.c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
+  else
+    unsetenv("TMPDIR");  // NOLINT(concurrency-mt-unsafe)
+  EXPECT_TRUE(std::filesystem::is_empty(temporary.path)) << why;
+}
+
 // steer's options work alike on both clocks, since lockstep runs steer's own controller. A
 // camera at 2 pictures a second leaves the files unchanged for 500 ms after each picture, so
 // that --stale-after 100 stops the board after each of the six in 3 s, and its Ctrl-C once more;

@@ -262,7 +262,10 @@ const Invocation invocations[] = {
      VIRTUAL_BOARD_HAS_FIRMWARE ? "cannot run --firmware: "
                                 : "built without the firmware simulator; to use --firmware"},
     {"RawAndJsonBothOnStandardOutput", {"--raw", "-", "--json=-", "touch", "started"}, 2, ""},
-    {"CommandNotFound", {"--", "no-such-program-anywhere", "started"}, 127, ""},
+    {"CommandNotFound",
+     {"--", "no-such-program-anywhere", "started"},
+     127,
+     "virtual-board: cannot run no-such-program-anywhere: "},
 };
 
 #ifdef VIRTUAL_BOARD_PLAIN_PROGRAM
