@@ -15,7 +15,7 @@ struct Settings {
   int staleAfter = 0;    // ms without a change to either file before the board is stopped; 0: never
   bool approach = false;  // bring the ball into the goal, settings below
   int aimGain = 100;   // percent of the goal's bearing less the ball's to hold the ball off centre
-  int aimLimit = 260;  // columns: the most the ball is held off centre
+  int aimLimit = 200;  // columns: the most the ball is held off centre
   int nearRow = 450;   // a ball at this row or lower in the picture is near
   int lineUp = 10;     // degrees: a near ball is circled from 3 times this off the goal's line
                        // until this close to it

@@ -39,7 +39,7 @@ constexpr const char* help =
     "                    and 100. With --approach:\n"
     "  --aim-gain PCT    hold the ball off centre, on the goal's side, by PCT percent of the\n"
     "                    goal's bearing less the ball's (default 100)\n"
-    "  --aim-limit PX    but by at most PX columns, 0 to 320 (default 260)\n"
+    "  --aim-limit PX    but by at most PX columns, 0 to 320 (default 200)\n"
     "  --near-row ROW    a ball at this row or lower in the picture is near: turned toward in\n"
     "                    arcs, and circled (default 450)\n"
     "  --line-up DEG     circle a near ball from 3 x DEG degrees off the line from the goal\n"

@@ -157,7 +157,7 @@ TEST(Approach, OptionsDefaultTheBandAndPowersUnlessGiven) {
   EXPECT_EQ(a.pwr, 30);
   EXPECT_EQ(a.drivePower, 100);
   EXPECT_EQ(a.aimGain, 100);
-  EXPECT_EQ(a.aimLimit, 260);
+  EXPECT_EQ(a.aimLimit, 200);
   EXPECT_EQ(a.nearRow, 450);
   EXPECT_EQ(a.lineUp, 10);
   EXPECT_EQ(a.spinRate, 229);
