@@ -12,9 +12,8 @@ constexpr float degree = std::numbers::pi_v<float> / 180;
 
 // Into (-180, 180].
 float wrap(float deg) {
-  while (deg > 180) deg -= 360;
-  while (deg <= -180) deg += 360;
-  return deg;
+  const float r = std::remainder(deg, 360.0F);
+  return r == -180 ? 180 : r;
 }
 
 // Degrees a second to the right that `c` turns the robot, from the firmware's code table: a spin
