@@ -1,27 +1,35 @@
-// How steer brings the ball into the goal from wherever the camera finds it: it steers for a
-// point beside the ball, on the side away from the goal, so that it comes round behind the ball
-// and pushes it goalward. A pure function of its settings, the positions and a small memory.
+// How steer brings the ball into the goal from wherever the camera finds it. It keeps the ball's
+// bearing and the goal's bearing less the ball's, and turns them as its own commands turn the
+// robot, so that it knows where both are while they are out of the picture. Far from the ball it
+// steers for a point beside it, on the side away from the goal; near it, unless the goal is
+// beyond the ball, it circles the ball in arcs with the ball abeam until it is; then it faces the
+// ball and pushes. A pure function of its settings, the positions, the time and a small memory.
 #pragma once
+
+#include <cstdint>
 
 #include "steer/decide.h"
 
 namespace steer {
 
-// What the approach keeps between passes: the goal's column, as last read, to tell a new
-// sighting from an old file; and the goal's column less the ball's at that sighting. The
-// offset barely changes while the robot spins, so it stands in for a goal out of view.
+// What the approach keeps between passes. Bearings are degrees right of the robot's heading.
 struct ApproachMemory {
-  bool goalKnown = false;
-  float goal = 0;
-  float offset = 0;
+  std::int64_t atMs = -1;  // the last pass, and the command it sent: what has turned the robot
+  Command sent;
+  bool ballKnown = false;  // the ball's bearing and row, as last seen
+  float ball = 0;
+  float ballRow = 0;
+  bool goalKnown = false;  // the goal's bearing; its column as last read, to tell a new sighting
+  float goal = 0;          // from an old t.txt
+  float goalColumn = 0;
+  bool apartKnown = false;  // the goal's bearing less the ball's: 0 behind the ball
+  float apart = 0;
+  bool circling = false;
 };
 
-// The command for the ball at b[0], held off centre by settings.aimGain percent of the offset
-// (at most settings.aimLimit columns) on the side away from the goal: a spin toward that
-// column (an arc once the ball is near: at settings.nearRow or lower), or straight ahead once the
-// ball is within settings.band of it. Before any goal has
-// been seen, the ball is simply centred. No command before b.txt has been read whole, or for a
-// column that is not a number. Updates `memory` from a new sighting of both.
-Decision approach(const Settings& settings, const Positions& positions, ApproachMemory& memory);
+// The command for `positions` read at `nowMs`; updates `memory`. No command before b.txt has
+// been read whole, or for a column that is not a number.
+Decision approach(const Settings& settings, const Positions& positions, std::int64_t nowMs,
+                  ApproachMemory& memory);
 
 }  // namespace steer

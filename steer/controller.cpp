@@ -56,8 +56,9 @@ void Controller::readObjectPosition() {
 }
 
 Command Controller::decide() {
-  const Decision d = settings.approach ? approach(settings, positions, approachMemory)
-                                       : steer::decide(settings, positions);
+  const Decision d = settings.approach
+                         ? approach(settings, positions, clock_.nowMs(), approachMemory)
+                         : steer::decide(settings, positions);
   if (d.waiting == Waiting::object) tellOnce(told_, "b.txt", "steering", toldObject_);
   if (d.waiting == Waiting::goal) tellOnce(told_, "t.txt", "lining up with the goal", toldGoal_);
   if (d.centred) goal = d.goal;

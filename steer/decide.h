@@ -13,10 +13,16 @@ struct Settings {
   int band = 10;         // the centre band's half-width round the centre column
   int drivePower = 100;  // the aligned command's power
   int staleAfter = 0;    // ms without a change to either file before the board is stopped; 0: never
-  bool approach = false;  // steer for a point beside the ball so as to push it into the goal
-  int aimGain = 100;      // percent of the goal's offset from the ball to hold the ball off centre
-  int aimLimit = 260;     // columns: the most the ball is held off centre
-  int nearRow = 300;      // a ball at this row or lower in the picture is near
+  bool approach = false;  // bring the ball into the goal, settings below
+  int aimGain = 100;   // percent of the goal's bearing less the ball's to hold the ball off centre
+  int aimLimit = 200;  // columns: the most the ball is held off centre
+  int nearRow = 450;   // a ball at this row or lower in the picture is near
+  int lineUp = 10;     // degrees: a near ball is circled from 3 times this off the goal's line
+                       // until this close to it
+  int arcPower = 100;  // the power of the arcs near the ball
+  int spinRate = 229;  // degrees a second the robot spins at full power
+  int viewDeg = 62;    // degrees the picture's columns span
+  int latencyMs = 80;  // from a picture to its files, and half a picture's interval
 };
 
 // The positions as last read: goal point k is (m[2k], m[2k+1]) from "t.txt", the object (b[0],

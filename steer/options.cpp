@@ -34,15 +34,20 @@ constexpr const char* help =
     "  --turn-power N    power of the turns and arcs, 0 to 127 (default 50)\n"
     "  --drive-power N   power of straight ahead, once lined up, 0 to 127 (default 100);\n"
     "                    the board runs its motors at N% of full power, at full above 100\n"
-    "  --approach [--aim-gain PCT] [--aim-limit PX] [--near-row ROW]\n"
-    "                    bring the ball into the goal: steer for a point beside the ball, away\n"
-    "                    from the goal's side, and push it once ball and goal line up; the band\n"
-    "                    and powers then default to 40, 30 and 100\n"
-    "  --aim-gain PCT    with --approach: hold the ball off centre by PCT percent of the goal's\n"
-    "                    offset from it, in columns, 0 to 1000 (default 100)\n"
-    "  --aim-limit PX    with --approach: but by at most PX columns, 0 to 320 (default 260)\n"
-    "  --near-row ROW    with --approach: a ball at this row or lower in the picture is near,\n"
-    "                    and turned toward in arcs rather than spins (default 300)\n"
+    "  --approach        bring the ball into the goal: find the ball, circle it until the goal\n"
+    "                    is beyond it, then push; the band and powers then default to 40, 30\n"
+    "                    and 100. With --approach:\n"
+    "  --aim-gain PCT    hold the ball off centre, on the goal's side, by PCT percent of the\n"
+    "                    goal's bearing less the ball's (default 100)\n"
+    "  --aim-limit PX    but by at most PX columns, 0 to 320 (default 200)\n"
+    "  --near-row ROW    a ball at this row or lower in the picture is near: turned toward in\n"
+    "                    arcs, and circled (default 450)\n"
+    "  --line-up DEG     circle a near ball from 3 x DEG degrees off the line from the goal\n"
+    "                    through it until DEG off, 0 to 60 (default 10)\n"
+    "  --arc-power N     power of the arcs near the ball, 0 to 127 (default 100)\n"
+    "  --spin-rate DEG/S how fast the robot spins at full power (default 229)\n"
+    "  --view DEG        the angle the picture's columns span (default 62)\n"
+    "  --latency MS      from a picture to its files, plus half a picture's interval (default 80)\n"
     "  -h, --help        show this help and exit\n"
     "  --version         show the version and exit\n"
     "\n"
@@ -91,6 +96,16 @@ const NumberOption numberOptions[] = {
      "--aim-limit takes a whole number of columns from 0 to 320, not"},
     {"--near-row", &Settings::nearRow, 0, 100000,
      "--near-row takes a whole number of rows from 0 to 100000, not"},
+    {"--line-up", &Settings::lineUp, 0, 60,
+     "--line-up takes a whole number of degrees from 0 to 60, not"},
+    {"--arc-power", &Settings::arcPower, 0, 127,
+     "--arc-power takes a whole number from 0 to 127, not"},
+    {"--spin-rate", &Settings::spinRate, 1, 10000,
+     "--spin-rate takes a whole number of degrees a second from 1 to 10000, not"},
+    {"--view", &Settings::viewDeg, 1, 179,
+     "--view takes a whole number of degrees from 1 to 179, not"},
+    {"--latency", &Settings::latencyMs, 0, 10000,
+     "--latency takes a whole number of milliseconds from 0 to 10000, not"},
 };
 constexpr int numberOptionCount = sizeof numberOptions / sizeof numberOptions[0];
 

@@ -456,20 +456,21 @@ TEST(Program, SweepsFileEachRunUnderItsOwnNumber) {
   EXPECT_TRUE(fs::exists(dir + "/one/run-01.json"));
 }
 
-// The ball off to the side and the goal off to the other: steer's centring rules never line up,
-// and --approach comes round behind the ball, arcing once it is near, and pushes it in.
+// The ball 90 degrees right, out of the picture, and the goal ahead: steer's centring rules never
+// line up; --approach finds the ball, circles it in arcs until the goal is beyond it, and pushes
+// it in.
 TEST(Lockstep, ApproachScoresFromOffToTheSide) {
-  robot::RunPlan plan = aheadPlan(10);
-  plan.scenario.field.ballBearingDeg = 15;
-  plan.scenario.field.goalCentreM = -0.5;
+  robot::RunPlan plan = aheadPlan(20);
+  plan.scenario.field.ballBearingDeg = 90;
+  plan.scenario.camera.outOfView = robot::OutOfView::searchRight;
   plan.steerArgs = {"--approach"};
   robot::Run run;
   std::string why;
   ASSERT_TRUE(robot::runLockstep(plan, run, why)) << why;
   const robot::Measures m = robot::measure(run);
   EXPECT_TRUE(m.scored);
-  EXPECT_NEAR(m.scoredS, 8.76, 0.5);
-  EXPECT_GT(m.frames[4] + m.frames[3], 0) << "no arc round the ball";
+  EXPECT_NEAR(m.scoredS, 16.8, 0.5);
+  EXPECT_GT(m.frames[3], 0) << "no arc round the ball";
 }
 
 // The real steer in real time, with the ball ahead and the goal close: it scores, and the Ctrl-C
