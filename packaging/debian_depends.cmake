@@ -68,6 +68,11 @@ function(debian_depends out readelf)
       elseif(item MATCHES "^Name: (.+)")
         set(node "${CMAKE_MATCH_1}")
         set(version "${${lib}_${node}}")
+        # glibc names each node for the release that brought it. An architecture's first release
+        # names its baseline so (GLIBC_2.17 on arm64), which the host's file may lack for a library.
+        if(version STREQUAL "" AND node MATCHES "^GLIBC_([0-9.]+)$")
+          set(version "${CMAKE_MATCH_1}")
+        endif()
         if(version STREQUAL "")
           message(FATAL_ERROR "${soname}'s symbols file does not know ${node}, which ${program} needs")
         endif()
