@@ -2,12 +2,14 @@
 
 #include <sys/stat.h>
 
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "cli/value_option.h"
@@ -81,33 +83,39 @@ struct NumberOption {
   int Settings::*value;
   int lo;
   int hi;
-  const char* refusal;
+  const char* unit;  // "" for a plain number
 };
 const NumberOption numberOptions[] = {
-    {"--band", &Settings::band, 0, 320,
-     "--band takes a whole number of columns from 0 to 320, not"},
-    {"--turn-power", &Settings::pwr, 0, 127,
-     "--turn-power takes a whole number from 0 to 127, not"},
-    {"--drive-power", &Settings::drivePower, 0, 127,
-     "--drive-power takes a whole number from 0 to 127, not"},
-    {"--aim-gain", &Settings::aimGain, 0, 1000,
-     "--aim-gain takes a whole number of percent from 0 to 1000, not"},
-    {"--aim-limit", &Settings::aimLimit, 0, 320,
-     "--aim-limit takes a whole number of columns from 0 to 320, not"},
-    {"--near-row", &Settings::nearRow, 0, 100000,
-     "--near-row takes a whole number of rows from 0 to 100000, not"},
-    {"--line-up", &Settings::lineUp, 0, 60,
-     "--line-up takes a whole number of degrees from 0 to 60, not"},
-    {"--arc-power", &Settings::arcPower, 0, 127,
-     "--arc-power takes a whole number from 0 to 127, not"},
-    {"--spin-rate", &Settings::spinRate, 1, 10000,
-     "--spin-rate takes a whole number of degrees a second from 1 to 10000, not"},
-    {"--view", &Settings::viewDeg, 1, 179,
-     "--view takes a whole number of degrees from 1 to 179, not"},
-    {"--latency", &Settings::latencyMs, 0, 10000,
-     "--latency takes a whole number of milliseconds from 0 to 10000, not"},
+    {"--band", &Settings::band, 0, 320, "columns"},
+    {"--turn-power", &Settings::pwr, 0, 127, ""},
+    {"--drive-power", &Settings::drivePower, 0, 127, ""},
+    {"--aim-gain", &Settings::aimGain, 0, 1000, "percent"},
+    {"--aim-limit", &Settings::aimLimit, 0, 320, "columns"},
+    {"--near-row", &Settings::nearRow, 0, 100000, "rows"},
+    {"--line-up", &Settings::lineUp, 0, 60, "degrees"},
+    {"--arc-power", &Settings::arcPower, 0, 127, ""},
+    {"--spin-rate", &Settings::spinRate, 1, 10000, "degrees a second"},
+    {"--view", &Settings::viewDeg, 1, 179, "degrees"},
+    {"--latency", &Settings::latencyMs, 0, 10000, "milliseconds"},
 };
 constexpr int numberOptionCount = sizeof numberOptions / sizeof numberOptions[0];
+
+// What refuses option k's value, such as "--band takes a whole number of columns from 0 to 320,
+// not": made once, from the table, and kept for the program's life.
+const char* refusal(int k) {
+  static const auto texts = [] {
+    std::array<std::string, numberOptionCount> t;
+    for (int i = 0; i < numberOptionCount; ++i) {
+      const NumberOption& n = numberOptions[i];
+      const std::string unit = n.unit[0] == '\0' ? "" : std::string("of ") + n.unit + " ";
+      t.at(static_cast<size_t>(i)) = std::string(n.name) + " takes a whole number " + unit +
+                                     "from " + std::to_string(n.lo) + " to " +
+                                     std::to_string(n.hi) + ", not";
+    }
+    return t;
+  }();
+  return texts.at(static_cast<size_t>(k)).c_str();
+}
 
 // With --approach, the band and powers that the approach steers best with, unless given.
 constexpr Settings approachDefaults = [] {
@@ -149,7 +157,7 @@ bool takeOption(Args args, size_t& i, Options& o, bool (&given)[numberOptionCoun
     if (!option(n.name, args, i, value)) continue;
     given[k] = true;
     if (value == nullptr) return refuse(o, "option needs a number:", arg);
-    return readWhole(value, n.lo, n.hi, s.*n.value) || refuse(o, n.refusal, value);
+    return readWhole(value, n.lo, n.hi, s.*n.value) || refuse(o, refusal(k), value);
   }
   if (option("--stale-after", args, i, value)) {
     if (value == nullptr) return refuse(o, "option needs a number of milliseconds:", arg);
