@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <nlohmann/json.hpp>
+#include <numeric>
 
 #include "board/line_pace.h"
 
@@ -85,9 +87,7 @@ std::string oneLine(const nlohmann::ordered_json& value) {
 }  // namespace
 
 std::uint64_t Tally::allFrames() const {
-  std::uint64_t n = 0;
-  for (std::uint64_t f : frames) n += f;
-  return n;
+  return std::accumulate(std::begin(frames), std::end(frames), std::uint64_t{0});
 }
 
 Report::Report(std::FILE* out, const LineSettings& line, bool paced) : out_(out) {

@@ -42,15 +42,7 @@ bool valued(const std::vector<std::string>& args, size_t& i, Options& options, s
                                                                {"--raw", &options.raw},
                                                                {"--json", &options.json},
                                                                {"--firmware", &options.firmware}};
-  for (const auto& [name, target] : valueOptions) {
-    std::string_view value;
-    bool missing = false;
-    if (!cli::valueOption(name, args, i, value, missing)) continue;
-    if (missing || value.empty()) why = std::string(name) + " needs a value; " + usage;
-    *target = value;
-    return true;
-  }
-  return false;
+  return cli::valueOptions(valueOptions, args, i, why, std::string("; ") + usage);
 }
 
 // What option `name` turns on; nullptr for an option that takes a value or that there is not.

@@ -35,16 +35,9 @@ bool valued(const std::vector<std::string>& args, size_t& i, Options& o, std::st
                                                           {"--json", &o.json},
                                                           {"--out", &o.out},
                                                           {"--jobs", &jobs}};
-  for (const auto& [name, target] : options) {
-    std::string_view value;
-    bool missing = false;
-    if (!cli::valueOption(name, args, i, value, missing)) continue;
-    if (missing || value.empty()) why = std::string(name) + " needs a value";
-    *target = value;
-    return true;
-  }
-  return false;
+  return cli::valueOptions(options, args, i, why);
 }
+
 // Whether a file can be made at `path`: its folder is there and writable, and it is no folder.
 bool canWrite(const std::string& option, const std::string& path, std::string& why) {
   std::filesystem::path folder = std::filesystem::path(path).parent_path();

@@ -2,32 +2,13 @@
 
 #include <array>
 #include <cerrno>
-#include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 
-#include "robot/scenario_json.h"
+#include "robot/scenario_keys.h"
 
 namespace robot {
-namespace {
-
-// Fixed digits, so that equal runs give equal files; NaN (nothing written) as `none`.
-std::string fixed(double value, int digits, const char* none = "") {
-  if (std::isnan(value)) return none;
-  std::array<char, 48> text{};
-  (void)std::snprintf(text.data(), text.size(), "%.*f", digits, value + 0.0);  // no "-0"
-  return text.data();
-}
-
-std::string options(const Scenario& s) {
-  std::string all;
-  for (const std::string& option : s.steer.options) all += (all.empty() ? "" : " ") + option;
-  return all;
-}
-
-}  // namespace
 
 bool saved(const std::string& path, const std::string& text, std::string& why) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -41,7 +22,7 @@ bool saved(const std::string& path, const std::string& text, std::string& why) {
 std::string summaryText(const Run& run) {
   const Scenario& s = run.scenario;
   const Measures& m = run.measures;
-  const std::string steer = options(s);
+  const std::string steer = joined(s.steer.options);
   std::string text = s.name + (s.label.empty() ? "" : " (" + s.label + ")") + ", " +
                      fixed(s.run.durationS, 1) + " s\n";
   text += "  robot   wheel base " + fixed(s.robot.wheelBaseM, 3) + " m, top speed " +

@@ -23,24 +23,20 @@ void say(const std::string& what) {
   (void)std::fprintf(stderr, "virtual-robot: %s\n", what.c_str());
 }
 
+// `done`, after saying `why` when it is false.
+bool checked(bool done, const std::string& why) {
+  if (!done) say(why);
+  return done;
+}
+
 // Measures the run and writes its files; false when a file could not be written.
 bool report(Run& run, const Outputs& out) {
   run.measures = measure(run);
-  bool written = true;
   std::string why;
-  if (!out.trace.empty() && !writeTrace(run, out.trace, why)) {
-    say(why);
-    written = false;
-  }
-  if (!out.picture.empty() && !drawPicture(run, out.picture, why)) {
-    say(why);
-    written = false;
-  }
-  if (!out.json.empty() && !saved(out.json, summaryJson(run).dump(2) + "\n", why)) {
-    say(why);
-    written = false;
-  }
-  return written;
+  bool written = checked(out.trace.empty() || writeTrace(run, out.trace, why), why);
+  written = checked(out.picture.empty() || drawPicture(run, out.picture, why), why) && written;
+  return checked(out.json.empty() || saved(out.json, summaryJson(run).dump(2) + "\n", why), why) &&
+         written;
 }
 
 // Runs on the wall clock; the exit status, with the run in `run` when it was recorded.
@@ -151,14 +147,8 @@ int runSweep(const Options& o, const std::vector<RunPlan>& plans, const std::str
     }
   }
   std::string why;
-  if (!writeSweepTables(rows, dir, why)) {
-    say(why);
-    status = runFailed;
-  }
-  if (!drawSweepChart(rows, o.lockstep, dir + "/chart.png", why)) {
-    say(why);
-    status = runFailed;
-  }
+  if (!checked(writeSweepTables(rows, dir, why), why)) status = runFailed;
+  if (!checked(drawSweepChart(rows, o.lockstep, dir + "/chart.png", why), why)) status = runFailed;
   (void)std::printf(
       "\nEach settings line over the places of the ball and the seeds, best first\n"
       "(%s/summary.md; every run in %s/table.md):\n\n%s",

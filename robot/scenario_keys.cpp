@@ -7,13 +7,12 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <sstream>
 #include <string_view>
 #include <utility>
 
-#include "robot/scenario_json.h"
+#include "robot/report.h"
 
 namespace robot {
 namespace {
@@ -85,12 +84,6 @@ bool setOptions(Scenario& s, const std::string& value, const std::filesystem::pa
   s.steer.options.clear();
   for (std::string word; words >> word;) s.steer.options.push_back(word);
   return true;
-}
-
-std::string joined(const std::vector<std::string>& words) {
-  std::string all;
-  for (const std::string& word : words) all += (all.empty() ? "" : " ") + word;
-  return all;
 }
 
 // Every key a scenario file may hold, in the order of scenario.h.
@@ -199,12 +192,6 @@ constexpr std::array kUsual{
     Usual{"steer", "stale_after_ms", 20, 60000, "ms"},
 };
 
-std::string number(double value) {
-  std::array<char, 32> text{};
-  (void)std::snprintf(text.data(), text.size(), "%g", value);
-  return text.data();
-}
-
 std::string allowed(const Limits& limits) {
   const std::string low = number(limits.low);
   if (limits.low == -kNone) return "a finite number";
@@ -245,11 +232,28 @@ const Setting* find(std::string_view section, std::string_view key) {
 
 }  // namespace
 
+std::string joined(const std::vector<std::string>& words) {
+  std::string all;
+  for (const std::string& word : words) all += (all.empty() ? "" : " ") + word;
+  return all;
+}
+
+std::optional<double> numberIn(const toml::node& node) {
+  if (const auto* whole = node.as_integer()) return static_cast<double>(whole->get());
+  if (const auto* real = node.as_floating_point()) return real->get();
+  return std::nullopt;
+}
+
+std::string number(double value, const char* unit) {
+  std::array<char, 40> text{};
+  (void)std::snprintf(text.data(), text.size(), "%g%s", value, unit);
+  return text.data();
+}
+
 std::string unlikelyValue(std::string_view section, std::string_view key, const toml::node& node) {
-  const auto* whole = node.as_integer();
-  const auto* real = node.as_floating_point();
-  if (whole == nullptr && real == nullptr) return {};
-  const double value = whole != nullptr ? static_cast<double>(whole->get()) : real->get();
+  const std::optional<double> given = numberIn(node);
+  if (!given) return {};
+  const double value = *given;
   const auto* const usual = std::find_if(kUsual.begin(), kUsual.end(), [&](const Usual& u) {
     return u.section == section && u.key == key;
   });
