@@ -12,6 +12,7 @@
 
 #include "cli/value_option.h"
 #include "robot/picture.h"
+#include "robot/scenario.h"
 
 namespace robot {
 namespace {
@@ -53,8 +54,7 @@ bool canWrite(const std::string& option, const std::string& path, std::string& w
         "cannot write in " + folder.string() + " (" + std::generic_category().message(errno) + ")";
   }
   if (fault.empty()) return true;
-  why = option + " " + path + ": " + fault;
-  return false;
+  return failed(why, option + " " + path + ": " + fault);
 }
 
 }  // namespace
@@ -77,24 +77,17 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
     } else if (valued(args, i, o, jobs, why)) {
       if (!why.empty()) return false;
     } else if (arg.rfind('-', 0) == 0) {
-      why = "unknown option '" + arg + "'";
-      return false;
+      return failed(why, "unknown option '" + arg + "'");
     } else if (!o.scenario.empty()) {
-      why = "one scenario file at a time: '" + o.scenario + "' and '" + arg +
-            "'; steer's options go after --";
-      return false;
+      return failed(why, "one scenario file at a time: '" + o.scenario + "' and '" + arg +
+                             "'; steer's options go after --");
     } else {
       o.scenario = arg;
     }
   }
-  if (!jobs.empty() && !readJobs(jobs, o.jobs)) {
-    why = "--jobs takes a whole number from 1 to 64, not '" + jobs + "'";
-    return false;
-  }
-  if (o.scenario.empty()) {
-    why = "no scenario file given";
-    return false;
-  }
+  if (!jobs.empty() && !readJobs(jobs, o.jobs))
+    return failed(why, "--jobs takes a whole number from 1 to 64, not '" + jobs + "'");
+  if (o.scenario.empty()) return failed(why, "no scenario file given");
   if (i < args.size()) ++i;  // the "--"
   if (i < args.size() && args[i].rfind('-', 0) != 0) o.program = args[i++];
   o.steerArgs.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
@@ -102,10 +95,8 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
 }
 
 bool outputsWritable(const Options& o, const std::string& sweepDir, std::string& why) {
-  if (!o.picture.empty() && !isPictureName(o.picture)) {
-    why = "--picture " + o.picture + ": the name must end in .png, .svg or .pdf";
-    return false;
-  }
+  if (!o.picture.empty() && !isPictureName(o.picture))
+    return failed(why, "--picture " + o.picture + ": the name must end in .png, .svg or .pdf");
   const std::pair<const char*, const std::string*> files[] = {
       {"--picture", &o.picture}, {"--json", &o.json}, {"--trace", &o.trace}};
   for (const auto& [option, path] : files)
@@ -113,13 +104,10 @@ bool outputsWritable(const Options& o, const std::string& sweepDir, std::string&
   if (sweepDir.empty()) return true;
   std::error_code error;
   std::filesystem::create_directories(sweepDir, error);
-  if (error) {
-    why = "cannot make the sweep's folder " + sweepDir + ": " + error.message();
-    return false;
-  }
+  if (error)
+    return failed(why, "cannot make the sweep's folder " + sweepDir + ": " + error.message());
   if (access(sweepDir.c_str(), W_OK) == 0) return true;
-  why = "cannot write in the sweep's folder " + sweepDir;
-  return false;
+  return failed(why, "cannot write in the sweep's folder " + sweepDir);
 }
 
 }  // namespace robot

@@ -61,20 +61,10 @@ void Engine::stepWorld() {
 void Engine::record(Nanos at, int leftDuty, int rightDuty) {
   constexpr Nanos sampleEvery = 1'000'000;
   nextSample_ = (at / sampleEvery + 1) * sampleEvery;
-  Sample s;
-  s.t = static_cast<double>(at) / 1e9;
-  s.x = world_.pose().x;
-  s.y = world_.pose().y;
-  s.heading = world_.pose().heading;
-  s.leftSpeed = world_.leftSpeed();
-  s.rightSpeed = world_.rightSpeed();
-  s.ballX = world_.ballX();
-  s.ballY = world_.ballY();
-  s.u = producer_.u();
-  s.goalColumn = producer_.goalColumn();
-  s.leftDuty = leftDuty;
-  s.rightDuty = rightDuty;
-  run_.samples.push_back(s);
+  const Pose& pose = world_.pose();
+  run_.samples.push_back({static_cast<double>(at) / 1e9, pose.x, pose.y, pose.heading,
+                          world_.leftSpeed(), world_.rightSpeed(), world_.ballX(), world_.ballY(),
+                          producer_.u(), producer_.goalColumn(), leftDuty, rightDuty});
 }
 
 bool Engine::runTo(Nanos t) {

@@ -15,8 +15,7 @@ bool saved(const std::string& path, const std::string& text, std::string& why) {
   out << text;
   out.close();
   if (out) return true;
-  why = "cannot write " + path + ": " + std::generic_category().message(errno);
-  return false;
+  return failed(why, "cannot write " + path + ": " + std::generic_category().message(errno));
 }
 
 std::string summaryText(const Run& run) {

@@ -199,18 +199,15 @@ bool read(const std::string& path, toml::table& root, std::string& why) {
     return false;
   }
   std::ifstream in(path);
-  if (!in) {
-    why = path + ": cannot read it (" + std::generic_category().message(errno) + ")";
-    return false;
-  }
+  if (!in)
+    return failed(why, path + ": cannot read it (" + std::generic_category().message(errno) + ")");
   std::ostringstream text;
   text << in.rdbuf();
   try {
     root = toml::parse(text.str(), path);
   } catch (const toml::parse_error& error) {
-    why = path + ":" + std::to_string(error.source().begin.line) + ": " +
-          std::string(error.description());
-    return false;
+    return failed(why, path + ":" + std::to_string(error.source().begin.line) + ": " +
+                           std::string(error.description()));
   }
   return true;
 }
@@ -241,10 +238,7 @@ bool loadScenarios(const std::string& path, std::vector<Scenario>& runs, std::st
   for (auto&& [name, node] : root) good = good && addSection(name, node, axes, failure);
   std::vector<std::pair<toml::source_index, std::string>> unlikely;
   good = good && check(axes, folder, failure, unlikely);
-  if (!good) {
-    why = path + ":" + std::to_string(failure.line) + ": " + failure.what;
-    return false;
-  }
+  if (!good) return failed(why, path + ":" + std::to_string(failure.line) + ": " + failure.what);
   for (const auto& [line, what] : unlikely) {
     if (warnings == nullptr) break;
     std::string warning = path;

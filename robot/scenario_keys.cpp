@@ -57,11 +57,11 @@ bool setOutOfView(Scenario& s, const std::string& value, const std::filesystem::
     s.camera.outOfView = static_cast<OutOfView>(i);
     return true;
   }
-  why =
+  return failed(
+      why,
       "camera.out_of_view must be \"keep\", \"remove\", \"search-left\" or \"search-right\", "
       "not \"" +
-      value + "\"";
-  return false;
+          value + "\"");
 }
 
 bool setFirmware(Scenario& s, const std::string& value, const std::filesystem::path& folder,
@@ -289,8 +289,8 @@ bool applySetting(std::string_view section, std::string_view key, const toml::no
   const Setting& setting = *find(section, key);
   const std::string name = std::string(section) + "." + std::string(key);
   const auto wrong = [&](std::string_view wanted) {
-    why = name + " must be " + std::string(wanted) + ", not " + std::string(typeName(node));
-    return false;
+    return failed(
+        why, name + " must be " + std::string(wanted) + ", not " + std::string(typeName(node)));
   };
   if (setting.text != nullptr) {
     const auto* text = node.as_string();
@@ -298,17 +298,13 @@ bool applySetting(std::string_view section, std::string_view key, const toml::no
   }
   const auto* whole = node.as_integer();
   const auto* real = node.as_floating_point();
-  if (setting.whole != nullptr && real != nullptr) {
-    why = name + " must be a whole number, not " + number(real->get());
-    return false;
-  }
+  if (setting.whole != nullptr && real != nullptr)
+    return failed(why, name + " must be a whole number, not " + number(real->get()));
   if (setting.whole != nullptr && whole == nullptr) return wrong("a whole number");
   if (whole == nullptr && real == nullptr) return wrong("a number");
   const double value = whole != nullptr ? static_cast<double>(whole->get()) : real->get();
-  if (!fits(value, setting.limits)) {
-    why = name + " must be " + allowed(setting.limits) + ", not " + number(value);
-    return false;
-  }
+  if (!fits(value, setting.limits))
+    return failed(why, name + " must be " + allowed(setting.limits) + ", not " + number(value));
   if (setting.whole != nullptr) setting.whole(s) = static_cast<int>(value);
   if (setting.real != nullptr) setting.real(s) = setting.rightwards ? -value : value;
   return true;
