@@ -89,13 +89,7 @@ void DeviceLine::clearForStop() {
   serialClose(fd);
 }
 
-void DeviceLine::tell(bool now) {
-  if (now) {
-    linkTellNow(link);
-  } else {
-    linkTell(link);
-  }
-}
+void DeviceLine::tell(bool now) { now ? linkTellNow(link) : linkTell(link); }
 
 const char* DeviceLine::whyNotSent() const {
   switch (link.state) {
