@@ -24,8 +24,7 @@ std::unique_ptr<Engine> Engine::load(const Scenario& s, const std::string& elf,
 }
 
 Engine::Engine(const Scenario& s, std::unique_ptr<boardsim::Board> board, const std::string& dir)
-    : scenario_(s),
-      board_(std::move(board)),
+    : board_(std::move(board)),
       world_(s),
       producer_(s, dir),
       line_(*board_),

@@ -49,7 +49,6 @@ class Engine {
   void stepWorld();
   void record(Nanos at, int leftDuty, int rightDuty);
 
-  Scenario scenario_;
   std::unique_ptr<boardsim::Board> board_;
   World world_;
   Producer producer_;
