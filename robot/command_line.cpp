@@ -25,20 +25,6 @@ bool readJobs(const std::string& text, int& jobs) {
   return true;
 }
 
-// Takes the option with a value at args[i] into `o`; false when it is none of them. A missing
-// value leaves `why` set.
-bool valued(const std::vector<std::string>& args, size_t& i, Options& o, std::string& jobs,
-            std::string& why) {
-  const std::pair<const char*, std::string*> options[] = {{"--firmware", &o.firmware},
-                                                          {"--keep", &o.keep},
-                                                          {"--trace", &o.trace},
-                                                          {"--picture", &o.picture},
-                                                          {"--json", &o.json},
-                                                          {"--out", &o.out},
-                                                          {"--jobs", &jobs}};
-  return cli::valueOptions(options, args, i, why);
-}
-
 // Whether a file can be made at `path`: its folder is there and writable, and it is no folder.
 bool canWrite(const std::string& option, const std::string& path, std::string& why) {
   std::filesystem::path folder = std::filesystem::path(path).parent_path();
@@ -65,6 +51,13 @@ int defaultJobs() {
 
 bool parseOptions(const std::vector<std::string>& args, Options& o, std::string& why) {
   std::string jobs;
+  const std::pair<const char*, std::string*> valued[] = {{"--firmware", &o.firmware},
+                                                         {"--keep", &o.keep},
+                                                         {"--trace", &o.trace},
+                                                         {"--picture", &o.picture},
+                                                         {"--json", &o.json},
+                                                         {"--out", &o.out},
+                                                         {"--jobs", &jobs}};
   o.jobs = defaultJobs();
   size_t i = 0;
   for (; i < args.size() && args[i] != "--"; ++i) {
@@ -74,7 +67,7 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
     if (o.help || o.version) return true;
     if (arg == "--lockstep") {
       o.lockstep = true;
-    } else if (valued(args, i, o, jobs, why)) {
+    } else if (cli::valueOptions(valued, args, i, why)) {
       if (!why.empty()) return false;
     } else if (arg.rfind('-', 0) == 0) {
       return failed(why, "unknown option '" + arg + "'");

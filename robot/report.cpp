@@ -1,8 +1,6 @@
 #include "robot/report.h"
 
-#include <array>
 #include <cerrno>
-#include <filesystem>
 #include <fstream>
 #include <system_error>
 
@@ -81,25 +79,12 @@ bool writeTrace(const Run& run, const std::string& csvPath, std::string& why) {
       codes += (codes.empty() ? "" : ";") + std::to_string(run.events[next].code);
       powers += (powers.empty() ? "" : ";") + std::to_string(run.events[next].power);
     }
-    const std::array fields{fixed(s.t, 3),
-                            fixed(s.x, 4),
-                            fixed(s.y, 4),
-                            fixed(s.heading, 4),
-                            fixed(s.leftSpeed, 4),
-                            fixed(s.rightSpeed, 4),
-                            fixed(s.ballX, 4),
-                            fixed(s.ballY, 4),
-                            fixed(s.u, 2),
-                            fixed(s.goalColumn, 2),
-                            std::to_string(s.leftDuty),
-                            std::to_string(s.rightDuty),
-                            codes,
-                            powers};
-    for (const std::string& field : fields) {
-      text += field;
-      text += ',';
-    }
-    text.back() = '\n';
+    text += fixed(s.t, 3);
+    for (const double v : {s.x, s.y, s.heading, s.leftSpeed, s.rightSpeed, s.ballX, s.ballY})
+      text += "," + fixed(v, 4);
+    for (const double v : {s.u, s.goalColumn}) text += "," + fixed(v, 2);
+    text += "," + std::to_string(s.leftDuty) + "," + std::to_string(s.rightDuty) + "," + codes +
+            "," + powers + "\n";
   }
   return saved(csvPath, text, why);
 }
