@@ -463,21 +463,52 @@ TEST(Program, SweepsFileEachRunUnderItsOwnNumber) {
   EXPECT_TRUE(fs::exists(dir + "/one/run-01.json"));
 }
 
-// The ball 90 degrees right, out of the picture, and the goal ahead: steer's centring rules never
-// line up; --approach finds the ball, circles it in arcs until the goal is beyond it, and pushes
-// it in.
+// The ball out of the picture and the goal ahead: steer's centring rules never line up;
+// --approach finds the ball, circles it in arcs until the goal is beyond it, and pushes it in, on
+// the slow robot with its defaults and on the fast one with the settings its example gives.
 TEST(Lockstep, ApproachScoresFromOffToTheSide) {
-  robot::RunPlan plan = aheadPlan(20);
-  plan.scenario.field.ballBearingDeg = 90;
-  plan.scenario.camera.outOfView = robot::OutOfView::searchRight;
-  plan.steerArgs = {"--approach"};
-  robot::Run run;
-  std::string why;
-  ASSERT_TRUE(robot::runLockstep(plan, run, why)) << why;
-  const robot::Measures m = robot::measure(run);
-  EXPECT_TRUE(m.scored);
-  EXPECT_NEAR(m.scoredS, 16.8, 0.5);
-  EXPECT_GT(m.frames[3], 0) << "no arc round the ball";
+  const struct {
+    double bearingDeg, topSpeed;
+    std::vector<std::string> options;
+    double scoredS;
+  } cases[] = {
+      {90, 0.3, {"--approach"}, 16.8},
+      {45,
+       0.8,
+       {"--approach", "--spin-rate", "611", "--turn-power", "15", "--arc-power", "70"},
+       8.8},
+  };
+  for (const auto& c : cases) {
+    robot::RunPlan plan = aheadPlan(20);
+    plan.scenario.field.ballBearingDeg = c.bearingDeg;
+    plan.scenario.robot.topSpeedMPerS = c.topSpeed;
+    plan.scenario.camera.outOfView = robot::OutOfView::searchRight;
+    plan.steerArgs = c.options;
+    robot::Run run;
+    std::string why;
+    ASSERT_TRUE(robot::runLockstep(plan, run, why)) << why;
+    const robot::Measures m = robot::measure(run);
+    EXPECT_TRUE(m.scored) << c.topSpeed;
+    EXPECT_NEAR(m.scoredS, c.scoredS, 0.5) << c.topSpeed;
+    EXPECT_GT(m.frames[3], 0) << c.topSpeed << ": no arc round the ball";
+  }
+}
+
+// Every example scenario loads without a warning, and steer takes the options of each of its runs.
+TEST(Examples, LoadWithoutWarningAndSteerTakesTheirOptions) {
+  for (const auto& entry : fs::directory_iterator(EXAMPLES_DIR "/scenarios")) {
+    std::vector<robot::Scenario> runs;
+    std::string why;
+    std::vector<std::string> warnings;
+    const std::string path = entry.path().string();
+    ASSERT_TRUE(robot::loadScenarios(path, runs, why, &warnings)) << path << ": " << why;
+    EXPECT_EQ(warnings, std::vector<std::string>{}) << path;
+    for (const robot::Scenario& r : runs) {
+      steer::Settings settings;
+      EXPECT_TRUE(robot::steerSettings(robot::steerArguments(r.steer), settings, false))
+          << path << ": " << r.label;
+    }
+  }
 }
 
 // The real steer in real time, with the ball ahead and the goal close: it scores, and the Ctrl-C
