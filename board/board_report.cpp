@@ -19,12 +19,8 @@ const char* meaning(int code) {
 
 std::string hex(const Event& e) {
   char text[8];
-  if (e.size == 2) {
-    (void)std::snprintf(text, sizeof text, "%02x %02x", e.bytes[0], e.bytes[1]);
-  } else {
-    (void)std::snprintf(text, sizeof text, "%02x", e.bytes[0]);
-  }
-  return text;
+  (void)std::snprintf(text, sizeof text, "%02x %02x", e.bytes[0], e.bytes[1]);
+  return std::string(text, e.size == 2 ? 5 : 2);
 }
 
 std::string what(const Event& e, bool cutOff) {

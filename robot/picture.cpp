@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -297,7 +298,7 @@ void drawField(cairo_t* cr, const Run& run, const Timeline& time) {
        format("dots on the robot's path every %g s, as on the time axis", time.step), 12, 1);
 }
 
-using Value = std::function<double(const Sample&)>;
+using Value = double (*)(const Sample&);
 using Level = std::function<double(double)>;
 
 // A value of the samples over time in `box`, its height from `py`, as each pixel column's first,
@@ -345,10 +346,17 @@ void drawSeries(cairo_t* cr, const std::vector<Sample>& samples, const Timeline&
   cairo_stroke(cr);
 }
 
+// A value of the samples that a panel draws, in its colour.
+struct Series {
+  Colour colour;
+  Value value;
+};
+
 // A panel over time: faint lines at the time marks and at `levels` (labelled on the left), its
-// frame and its title; then `draw` draws into it, clipped to it.
+// frame and its title; then the run's `series` in turn (with drawSeries's `jump`), clipped to it.
 void drawPanel(cairo_t* cr, const Box& box, const Timeline& time, const std::vector<double>& levels,
-               const Level& py, const std::string& title, const std::function<void()>& draw) {
+               const Level& py, const std::string& title, const Run& run,
+               std::initializer_list<Series> series, double jump = INFINITY) {
   setColour(cr, faint);
   cairo_set_line_width(cr, 1);
   for (const double t : multiples(time.step, time.end))
@@ -364,7 +372,10 @@ void drawPanel(cairo_t* cr, const Box& box, const Timeline& time, const std::vec
   cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
   cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
   cairo_set_line_width(cr, 1.5);
-  draw();
+  for (const Series& s : series) {
+    setColour(cr, s.colour);
+    drawSeries(cr, run.samples, time, s.value, py, jump);
+  }
   cairo_restore(cr);
   outline(cr, box);
   text(cr, box.left, box.top - 8, title, 12);
@@ -381,14 +392,9 @@ void drawColumns(cairo_t* cr, const Run& run, const Timeline& time) {
             "band " +
                 std::to_string(320 - run.band) + " to " + std::to_string(320 + run.band) +
                 " (green); 0 is the picture's left edge",
-            [&] {
-              setColour(cr, goalColour);
-              drawSeries(
-                  cr, run.samples, time, [](const Sample& s) { return s.goalColumn; }, py);
-              setColour(cr, ballColour);
-              drawSeries(
-                  cr, run.samples, time, [](const Sample& s) { return s.u; }, py);
-            });
+            run,
+            {{goalColour, [](const Sample& s) { return s.goalColumn; }},
+             {ballColour, [](const Sample& s) { return s.u; }}});
   // The band's edges again over the lines, which may cover all of it.
   setColour(cr, bandColour, 0.9);
   cairo_set_line_width(cr, 1);
@@ -406,10 +412,8 @@ void drawDistance(cairo_t* cr, const Run& run, const Timeline& time) {
   const double top = std::ceil(most / step) * step;
   const Level py = [top](double v) { return distanceBox.bottom() - v / top * distanceBox.h; };
   drawPanel(cr, distanceBox, time, multiples(step, top), py,
-            "distance from the robot's centre to the ball's (m)", [&] {
-              setColour(cr, ballColour);
-              drawSeries(cr, run.samples, time, ballDistance, py);
-            });
+            "distance from the robot's centre to the ball's (m)", run,
+            {{ballColour, ballDistance}});
 }
 
 double ballDirection(const Sample& s) {
@@ -437,12 +441,7 @@ void drawHeading(cairo_t* cr, const Run& run, const Timeline& time) {
   drawPanel(cr, headingBox, time, levels, py,
             "the robot's heading (blue) and the ball's direction from it (orange), in degrees "
             "right of the start heading: where they meet, it faces the ball",
-            [&] {
-              setColour(cr, ballColour);
-              drawSeries(cr, run.samples, time, ballDirection, py, 180);
-              setColour(cr, robotColour);
-              drawSeries(cr, run.samples, time, heading, py, 180);
-            });
+            run, {{ballColour, ballDirection}, {robotColour, heading}}, 180);
 }
 
 void drawCodes(cairo_t* cr, const Run& run, const Timeline& time) {
