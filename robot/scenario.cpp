@@ -239,12 +239,9 @@ bool loadScenarios(const std::string& path, std::vector<Scenario>& runs, std::st
   std::vector<std::pair<toml::source_index, std::string>> unlikely;
   good = good && check(axes, folder, failure, unlikely);
   if (!good) return failed(why, path + ":" + std::to_string(failure.line) + ": " + failure.what);
-  for (const auto& [line, what] : unlikely) {
-    if (warnings == nullptr) break;
-    std::string warning = path;
-    warning.append(":").append(std::to_string(line)).append(": warning: ").append(what);
-    warnings->push_back(std::move(warning));
-  }
+  for (const auto& [line, what] : unlikely)
+    if (warnings != nullptr)
+      warnings->push_back(path + ":" + std::to_string(line) + ": warning: " + what);
   // The file's order; the last listed varies fastest.
   std::stable_sort(axes.begin(), axes.end(),
                    [](const Axis& a, const Axis& b) { return a.at < b.at; });
