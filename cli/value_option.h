@@ -4,6 +4,8 @@
 // argument vectors of C strings and of std::string alike, and allocates nothing.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -43,6 +45,13 @@ bool valueOptions(const std::pair<const char*, std::string*> (&options)[N], cons
     return true;
   }
   return false;
+}
+
+// Whether --device may name `path`: a device path that exists must be a character device; one
+// that does not may appear later.
+inline bool usableDevice(const char* path) {
+  struct stat st {};
+  return path[0] != '\0' && (stat(path, &st) != 0 || S_ISCHR(st.st_mode));
 }
 
 }  // namespace cli
