@@ -47,7 +47,6 @@ class Engine {
   Engine(const Scenario& s, std::unique_ptr<boardsim::Board> board, const std::string& dir);
   void handOver();
   void stepWorld();
-  void record(Nanos at, int leftDuty, int rightDuty);
 
   std::unique_ptr<boardsim::Board> board_;
   World world_;
