@@ -65,9 +65,12 @@ double lastSampleSeconds(const fs::path& trace) {
   return std::strtod(last.c_str(), nullptr);
 }
 
-// Runs `once(dir)` per iteration in a fresh folder; counts wall and processor seconds.
+// Runs `once(dir)` per iteration in a fresh folder; returns the wall seconds, and tells the
+// processor seconds an iteration as the counter `cpuCounter`.
 template <typename Once>
-void measure(benchmark::State& state, Once once, double& wall, double& cpu) {
+double measure(benchmark::State& state, Once once, const char* cpuCounter) {
+  double wall = 0;
+  double cpu = 0;
   for (auto _ : state) {
     const fs::path dir = fs::temp_directory_path() / "lockstep-benchmark";
     fs::remove_all(dir);
@@ -83,16 +86,16 @@ void measure(benchmark::State& state, Once once, double& wall, double& cpu) {
     fs::remove_all(dir);
     if (!ok) {
       state.SkipWithError("virtual-robot failed");
-      return;
+      break;
     }
   }
+  state.counters[cpuCounter] = cpu / static_cast<double>(state.iterations());
+  return wall;
 }
 
 void ballRight(benchmark::State& state) {
   double simulated = 0;
-  double wall = 0;
-  double cpu = 0;
-  measure(
+  const double wall = measure(
       state,
       [&](const fs::path& dir) {
         const fs::path trace = dir / "trace.csv";
@@ -101,17 +104,14 @@ void ballRight(benchmark::State& state) {
         simulated += lastSampleSeconds(trace);
         return ok;
       },
-      wall, cpu);
+      "cpu_s_per_run");
   state.counters["times_real_time"] = simulated / wall;
-  state.counters["cpu_s_per_run"] = cpu / static_cast<double>(state.iterations());
 }
 BENCHMARK(ballRight)->Unit(benchmark::kSecond)->Iterations(5)->UseManualTime();
 
 void grid(benchmark::State& state) {
   double runs = 0;
-  double wall = 0;
-  double cpu = 0;
-  measure(
+  const double wall = measure(
       state,
       [&](const fs::path& dir) {
         const bool ok = virtualRobot(
@@ -121,9 +121,8 @@ void grid(benchmark::State& state) {
         for (int row = 0; std::getline(table, line); ++row) runs += row > 0 ? 1 : 0;
         return ok;
       },
-      wall, cpu);
+      "cpu_s_per_sweep");
   state.counters["runs_per_minute"] = runs / wall * 60;
-  state.counters["cpu_s_per_sweep"] = cpu / static_cast<double>(state.iterations());
 }
 BENCHMARK(grid)->Unit(benchmark::kSecond)->Iterations(3)->UseManualTime();
 

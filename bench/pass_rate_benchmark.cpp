@@ -88,15 +88,13 @@ void underVirtualBoard(benchmark::State& state, bool paced) {
   if (paced) state.counters["most_bytes_waiting"] = mostWaiting;
 }
 
+void threeTimed(benchmark::internal::Benchmark* b) {
+  b->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+}
+
 }  // namespace
 
-BENCHMARK(underTheTestHarness)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(underVirtualBoard, unpaced, false)
-    ->UseManualTime()
-    ->Iterations(3)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(underVirtualBoard, paced, true)
-    ->UseManualTime()
-    ->Iterations(3)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(underTheTestHarness)->Apply(threeTimed);
+BENCHMARK_CAPTURE(underVirtualBoard, unpaced, false)->Apply(threeTimed);
+BENCHMARK_CAPTURE(underVirtualBoard, paced, true)->Apply(threeTimed);
 BENCHMARK_MAIN();

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <nlohmann/json.hpp>
+#include <numeric>
 
 #include "board/line_pace.h"
 
@@ -17,12 +19,8 @@ const char* meaning(int code) {
 
 std::string hex(const Event& e) {
   char text[8];
-  if (e.size == 2) {
-    (void)std::snprintf(text, sizeof text, "%02x %02x", e.bytes[0], e.bytes[1]);
-  } else {
-    (void)std::snprintf(text, sizeof text, "%02x", e.bytes[0]);
-  }
-  return text;
+  (void)std::snprintf(text, sizeof text, "%02x %02x", e.bytes[0], e.bytes[1]);
+  return std::string(text, e.size == 2 ? 5 : 2);
 }
 
 std::string what(const Event& e, bool cutOff) {
@@ -85,9 +83,7 @@ std::string oneLine(const nlohmann::ordered_json& value) {
 }  // namespace
 
 std::uint64_t Tally::allFrames() const {
-  std::uint64_t n = 0;
-  for (std::uint64_t f : frames) n += f;
-  return n;
+  return std::accumulate(std::begin(frames), std::end(frames), std::uint64_t{0});
 }
 
 Report::Report(std::FILE* out, const LineSettings& line, bool paced) : out_(out) {

@@ -35,24 +35,6 @@ std::string deviceProblem(const std::string& path) {
 
 namespace {
 
-// Takes the option with a value at args[i] into `options`; false when it is none of them. A
-// value missing or empty leaves `why` set.
-bool valued(const std::vector<std::string>& args, size_t& i, Options& options, std::string& why) {
-  const std::pair<const char*, std::string*> valueOptions[] = {{"--device", &options.device},
-                                                               {"--raw", &options.raw},
-                                                               {"--json", &options.json},
-                                                               {"--firmware", &options.firmware}};
-  for (const auto& [name, target] : valueOptions) {
-    std::string_view value;
-    bool missing = false;
-    if (!cli::valueOption(name, args, i, value, missing)) continue;
-    if (missing || value.empty()) why = std::string(name) + " needs a value; " + usage;
-    *target = value;
-    return true;
-  }
-  return false;
-}
-
 // What option `name` turns on; nullptr for an option that takes a value or that there is not.
 bool* flagOf(const std::string& name, Options& options) {
   if (name == "--pace") return &options.pace;
@@ -73,6 +55,10 @@ std::string problemWith(const Options& options) {
 }  // namespace
 
 bool parseOptions(const std::vector<std::string>& args, Options& options, std::string& why) {
+  const std::pair<const char*, std::string*> valued[] = {{"--device", &options.device},
+                                                         {"--raw", &options.raw},
+                                                         {"--json", &options.json},
+                                                         {"--firmware", &options.firmware}};
   size_t i = 0;
   for (; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -86,7 +72,7 @@ bool parseOptions(const std::vector<std::string>& args, Options& options, std::s
       continue;
     }
     if (arg.empty() || arg[0] != '-') break;
-    if (!valued(args, i, options, why)) {
+    if (!cli::valueOptions(valued, args, i, why, std::string("; ") + usage)) {
       why = "unknown option " + arg + "; " + usage;
       return false;
     }

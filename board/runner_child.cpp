@@ -86,18 +86,14 @@ void makePrivateDev(const ChildPlan& plan) {
   enterNamespace(plan);
   const bool board = plan.device[0] != '\0';
   // The nodes to show, taken from the host's /dev before it is covered.
-  const int null = pathTo(plan, "/dev/null");
-  const int zero = pathTo(plan, "/dev/zero");
-  const int urandom = pathTo(plan, "/dev/urandom");
-  const int tty = pathTo(plan, "/dev/tty");
+  const char* const nodes[] = {"/dev/null", "/dev/zero", "/dev/urandom", "/dev/tty"};
+  int shown[4];
+  for (int i = 0; i < 4; ++i) shown[i] = pathTo(plan, nodes[i]);
   const int line = board ? pathTo(plan, plan.slavePath) : -1;
   if (mount("tmpfs", "/dev", "tmpfs", MS_NOSUID | MS_NOEXEC, "mode=0755") != 0) {
     fail(plan, true, "mount tmpfs on /dev");
   }
-  bind(plan, null, "/dev/null");
-  bind(plan, zero, "/dev/zero");
-  bind(plan, urandom, "/dev/urandom");
-  bind(plan, tty, "/dev/tty");
+  for (int i = 0; i < 4; ++i) bind(plan, shown[i], nodes[i]);
   // New terminals come from a pts of the namespace's own.
   if (mkdir("/dev/pts", 0755) != 0 || mount("devpts", "/dev/pts", "devpts", MS_NOSUID | MS_NOEXEC,
                                             "newinstance,ptmxmode=0666,mode=0620") != 0) {

@@ -4,8 +4,12 @@
 // argument vectors of C strings and of std::string alike, and allocates nothing.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
+#include <string>
 #include <string_view>
+#include <utility>
 
 namespace cli {
 
@@ -25,6 +29,29 @@ bool valueOption(std::string_view name, const Args& args, std::size_t& i, std::s
   if (arg[name.size()] != '=') return false;
   value = arg.substr(name.size() + 1);
   return true;
+}
+
+// Whether args[i] is one of `options` (a name, and the string its value goes into); if so, takes
+// it. A value missing or empty sets `why` to "NAME needs a value" and `more`.
+template <typename Args, std::size_t N>
+bool valueOptions(const std::pair<const char*, std::string*> (&options)[N], const Args& args,
+                  std::size_t& i, std::string& why, std::string_view more = "") {
+  for (const auto& [name, target] : options) {
+    std::string_view value;
+    bool missing = false;
+    if (!valueOption(name, args, i, value, missing)) continue;
+    if (missing || value.empty()) why = std::string(name) + " needs a value" + std::string(more);
+    *target = value;
+    return true;
+  }
+  return false;
+}
+
+// Whether --device may name `path`: a device path that exists must be a character device; one
+// that does not may appear later.
+inline bool usableDevice(const char* path) {
+  struct stat st {};
+  return path[0] != '\0' && (stat(path, &st) != 0 || S_ISCHR(st.st_mode));
 }
 
 }  // namespace cli

@@ -1,12 +1,13 @@
 // Sends the test byte 1 to a board's serial device ("/dev/ttyACM0" unless told otherwise),
 // opening and closing the device for every byte, until a signal ends the program. It handles no
 // signal; on standard error it tells only when the line's state changes.
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <span>
+#include <string_view>
 
+#include "cli/value_option.h"
 #include "serial/line_bounds.h"
 #include "serial/line_speeds.h"
 #include "serial/link_report.h"
@@ -41,8 +42,9 @@ int refuse(const char* reason, const char* what) {
 
 // Returns -1 to go on sending, or the exit status once it has answered or refused.
 int readArguments(int argc, char* argv[]) {
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
+  const std::span<char*> args(argv, static_cast<size_t>(argc));
+  for (size_t i = 1; i < args.size(); ++i) {
+    const char* arg = args[i];
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
       std::printf("%s%s", usage, help);
       return 0;
@@ -51,20 +53,14 @@ int readArguments(int argc, char* argv[]) {
       std::printf("linkprobe %s\n", STEER_VERSION);
       return 0;
     }
-    const char* value = nullptr;
-    if (std::strcmp(arg, "--device") == 0) {
-      if (i + 1 == argc) return refuse("option needs a device path:", arg);
-      value = argv[++i];
-    } else if (std::strncmp(arg, "--device=", 9) == 0) {
-      value = arg + 9;
-    } else {
+    std::string_view value;
+    bool missing = false;
+    if (!cli::valueOption("--device", args, i, value, missing))
       return refuse(arg[0] == '-' ? "unknown option" : "unexpected argument", arg);
-    }
-    struct stat st {};
-    if (value[0] == '\0' || (stat(value, &st) == 0 && !S_ISCHR(st.st_mode))) {
-      return refuse("--device takes a character device (or one yet to appear), not", value);
-    }
-    device = value;
+    if (missing) return refuse("option needs a device path:", arg);
+    if (!cli::usableDevice(value.data()))
+      return refuse("--device takes a character device (or one yet to appear), not", value.data());
+    device = value.data();
   }
   return -1;
 }

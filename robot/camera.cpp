@@ -106,8 +106,7 @@ bool Producer::replace(const char* name, const std::string& text, std::string& w
   bool written = file != nullptr && std::fputs(text.c_str(), file) >= 0;
   if (file != nullptr) written = std::fclose(file) == 0 && written;
   if (written && std::rename(fresh.c_str(), path.c_str()) == 0) return true;
-  why = "cannot write " + path + ": " + std::generic_category().message(errno);
-  return false;
+  return failed(why, "cannot write " + path + ": " + std::generic_category().message(errno));
 }
 
 bool Producer::writeBall(const Picture& p, std::string& why) {

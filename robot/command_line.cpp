@@ -12,6 +12,7 @@
 
 #include "cli/value_option.h"
 #include "robot/picture.h"
+#include "robot/scenario.h"
 
 namespace robot {
 namespace {
@@ -24,27 +25,6 @@ bool readJobs(const std::string& text, int& jobs) {
   return true;
 }
 
-// Takes the option with a value at args[i] into `o`; false when it is none of them. A missing
-// value leaves `why` set.
-bool valued(const std::vector<std::string>& args, size_t& i, Options& o, std::string& jobs,
-            std::string& why) {
-  const std::pair<const char*, std::string*> options[] = {{"--firmware", &o.firmware},
-                                                          {"--keep", &o.keep},
-                                                          {"--trace", &o.trace},
-                                                          {"--picture", &o.picture},
-                                                          {"--json", &o.json},
-                                                          {"--out", &o.out},
-                                                          {"--jobs", &jobs}};
-  for (const auto& [name, target] : options) {
-    std::string_view value;
-    bool missing = false;
-    if (!cli::valueOption(name, args, i, value, missing)) continue;
-    if (missing || value.empty()) why = std::string(name) + " needs a value";
-    *target = value;
-    return true;
-  }
-  return false;
-}
 // Whether a file can be made at `path`: its folder is there and writable, and it is no folder.
 bool canWrite(const std::string& option, const std::string& path, std::string& why) {
   std::filesystem::path folder = std::filesystem::path(path).parent_path();
@@ -60,8 +40,7 @@ bool canWrite(const std::string& option, const std::string& path, std::string& w
         "cannot write in " + folder.string() + " (" + std::generic_category().message(errno) + ")";
   }
   if (fault.empty()) return true;
-  why = option + " " + path + ": " + fault;
-  return false;
+  return failed(why, option + " " + path + ": " + fault);
 }
 
 }  // namespace
@@ -72,6 +51,13 @@ int defaultJobs() {
 
 bool parseOptions(const std::vector<std::string>& args, Options& o, std::string& why) {
   std::string jobs;
+  const std::pair<const char*, std::string*> valued[] = {{"--firmware", &o.firmware},
+                                                         {"--keep", &o.keep},
+                                                         {"--trace", &o.trace},
+                                                         {"--picture", &o.picture},
+                                                         {"--json", &o.json},
+                                                         {"--out", &o.out},
+                                                         {"--jobs", &jobs}};
   o.jobs = defaultJobs();
   size_t i = 0;
   for (; i < args.size() && args[i] != "--"; ++i) {
@@ -81,27 +67,20 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
     if (o.help || o.version) return true;
     if (arg == "--lockstep") {
       o.lockstep = true;
-    } else if (valued(args, i, o, jobs, why)) {
+    } else if (cli::valueOptions(valued, args, i, why)) {
       if (!why.empty()) return false;
     } else if (arg.rfind('-', 0) == 0) {
-      why = "unknown option '" + arg + "'";
-      return false;
+      return failed(why, "unknown option '" + arg + "'");
     } else if (!o.scenario.empty()) {
-      why = "one scenario file at a time: '" + o.scenario + "' and '" + arg +
-            "'; steer's options go after --";
-      return false;
+      return failed(why, "one scenario file at a time: '" + o.scenario + "' and '" + arg +
+                             "'; steer's options go after --");
     } else {
       o.scenario = arg;
     }
   }
-  if (!jobs.empty() && !readJobs(jobs, o.jobs)) {
-    why = "--jobs takes a whole number from 1 to 64, not '" + jobs + "'";
-    return false;
-  }
-  if (o.scenario.empty()) {
-    why = "no scenario file given";
-    return false;
-  }
+  if (!jobs.empty() && !readJobs(jobs, o.jobs))
+    return failed(why, "--jobs takes a whole number from 1 to 64, not '" + jobs + "'");
+  if (o.scenario.empty()) return failed(why, "no scenario file given");
   if (i < args.size()) ++i;  // the "--"
   if (i < args.size() && args[i].rfind('-', 0) != 0) o.program = args[i++];
   o.steerArgs.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
@@ -109,10 +88,8 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
 }
 
 bool outputsWritable(const Options& o, const std::string& sweepDir, std::string& why) {
-  if (!o.picture.empty() && !isPictureName(o.picture)) {
-    why = "--picture " + o.picture + ": the name must end in .png, .svg or .pdf";
-    return false;
-  }
+  if (!o.picture.empty() && !isPictureName(o.picture))
+    return failed(why, "--picture " + o.picture + ": the name must end in .png, .svg or .pdf");
   const std::pair<const char*, const std::string*> files[] = {
       {"--picture", &o.picture}, {"--json", &o.json}, {"--trace", &o.trace}};
   for (const auto& [option, path] : files)
@@ -120,13 +97,10 @@ bool outputsWritable(const Options& o, const std::string& sweepDir, std::string&
   if (sweepDir.empty()) return true;
   std::error_code error;
   std::filesystem::create_directories(sweepDir, error);
-  if (error) {
-    why = "cannot make the sweep's folder " + sweepDir + ": " + error.message();
-    return false;
-  }
+  if (error)
+    return failed(why, "cannot make the sweep's folder " + sweepDir + ": " + error.message());
   if (access(sweepDir.c_str(), W_OK) == 0) return true;
-  why = "cannot write in the sweep's folder " + sweepDir;
-  return false;
+  return failed(why, "cannot write in the sweep's folder " + sweepDir);
 }
 
 }  // namespace robot

@@ -24,8 +24,7 @@ std::unique_ptr<Engine> Engine::load(const Scenario& s, const std::string& elf,
 }
 
 Engine::Engine(const Scenario& s, std::unique_ptr<boardsim::Board> board, const std::string& dir)
-    : scenario_(s),
-      board_(std::move(board)),
+    : board_(std::move(board)),
       world_(s),
       producer_(s, dir),
       line_(*board_),
@@ -52,29 +51,18 @@ void Engine::stepWorld() {
   const int leftDuty = signedDuty(motors.left);
   const int rightDuty = signedDuty(motors.right);
   const Nanos at = steps_ * stepNanos_;
-  if (at >= nextSample_) record(at, leftDuty, rightDuty);
+  // The first step of each millisecond records the world as it is, with the duties that drive
+  // the step.
+  if (at >= nextSample_) {
+    constexpr Nanos sampleEvery = 1'000'000;
+    nextSample_ = (at / sampleEvery + 1) * sampleEvery;
+    const Pose& pose = world_.pose();
+    run_.samples.push_back({static_cast<double>(at) / 1e9, pose.x, pose.y, pose.heading,
+                            world_.leftSpeed(), world_.rightSpeed(), world_.ballX(), world_.ballY(),
+                            producer_.u(), producer_.goalColumn(), leftDuty, rightDuty});
+  }
   world_.step(leftDuty, rightDuty);
   ++steps_;
-}
-
-// The world as it is at `at`, with the duties that drive its next step.
-void Engine::record(Nanos at, int leftDuty, int rightDuty) {
-  constexpr Nanos sampleEvery = 1'000'000;
-  nextSample_ = (at / sampleEvery + 1) * sampleEvery;
-  Sample s;
-  s.t = static_cast<double>(at) / 1e9;
-  s.x = world_.pose().x;
-  s.y = world_.pose().y;
-  s.heading = world_.pose().heading;
-  s.leftSpeed = world_.leftSpeed();
-  s.rightSpeed = world_.rightSpeed();
-  s.ballX = world_.ballX();
-  s.ballY = world_.ballY();
-  s.u = producer_.u();
-  s.goalColumn = producer_.goalColumn();
-  s.leftDuty = leftDuty;
-  s.rightDuty = rightDuty;
-  run_.samples.push_back(s);
 }
 
 bool Engine::runTo(Nanos t) {

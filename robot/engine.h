@@ -47,9 +47,7 @@ class Engine {
   Engine(const Scenario& s, std::unique_ptr<boardsim::Board> board, const std::string& dir);
   void handOver();
   void stepWorld();
-  void record(Nanos at, int leftDuty, int rightDuty);
 
-  Scenario scenario_;
   std::unique_ptr<boardsim::Board> board_;
   World world_;
   Producer producer_;

@@ -120,10 +120,8 @@ bool runLockstep(const RunPlan& plan, Run& run, std::string& why) {
   run = Run{};
   run.scenario = plan.scenario;
   steer::Settings settings;
-  if (!steerSettings(plan.steerArgs, settings)) {
-    why = "steer refused its options (see above)";
-    return false;
-  }
+  if (!steerSettings(plan.steerArgs, settings))
+    return failed(why, "steer refused its options (see above)");
   std::string dir;
   if (!makeWorkFolder(plan.keep, dir, why, true)) return false;
   bool ok = false;

@@ -73,8 +73,8 @@ std::string programToRun(const std::string& named) {
 // Whether the program for real time is there to run.
 bool canRun(const std::string& program, std::string& why) {
   if (program.find('/') == std::string::npos || access(program.c_str(), X_OK) == 0) return true;
-  why = "cannot run " + program + ": " + std::generic_category().message(errno);
-  return false;
+  return robot::failed(why,
+                       "cannot run " + program + ": " + std::generic_category().message(errno));
 }
 
 // A plan for each run; false, with the reason in `why`, when they cannot run.
@@ -86,25 +86,19 @@ bool makePlans(const robot::Options& o, const std::vector<robot::Scenario>& scen
     plan.firmware = !o.firmware.empty()                  ? o.firmware
                     : !scenarios[i].run.firmware.empty() ? scenarios[i].run.firmware
                                                          : robot::defaultFirmware();
-    if (plan.firmware.empty()) {
-      why =
-          "this build made no firmware image (it needs gcc-avr, avr-libc and "
-          "arduino-core-avr); name one with --firmware FILE.elf";
-      return false;
-    }
-    if (!std::filesystem::is_regular_file(plan.firmware)) {
-      why = "no firmware image at " + plan.firmware;
-      return false;
-    }
+    if (plan.firmware.empty())
+      return robot::failed(why,
+                           "this build made no firmware image (it needs gcc-avr, avr-libc and "
+                           "arduino-core-avr); name one with --firmware FILE.elf");
+    if (!std::filesystem::is_regular_file(plan.firmware))
+      return robot::failed(why, "no firmware image at " + plan.firmware);
     plan.steerArgs = robot::steerArguments(plan.scenario.steer);
     plan.steerArgs.insert(plan.steerArgs.end(), o.steerArgs.begin(), o.steerArgs.end());
     plan.scenario.steer.options = plan.steerArgs;  // what the reports tell: every option used
     // In lockstep, steer's options are its controller's; the real steer checks its own.
     steer::Settings settings;
-    if (o.lockstep && !robot::steerSettings(plan.steerArgs, settings)) {
-      why = "steer does not take the options of run " + std::to_string(i + 1);
-      return false;
-    }
+    if (o.lockstep && !robot::steerSettings(plan.steerArgs, settings))
+      return robot::failed(why, "steer does not take the options of run " + std::to_string(i + 1));
     plan.steerCommand = {programToRun(o.program)};
     plan.steerCommand.insert(plan.steerCommand.end(), plan.steerArgs.begin(), plan.steerArgs.end());
     if (!o.keep.empty()) plan.keep = sweep ? o.keep + "/run-" + std::to_string(i + 1) : o.keep;

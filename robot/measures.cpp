@@ -70,13 +70,14 @@ constexpr std::array kDefinitions{
     MeasureDefinition{"stops", "stops", "frames", Reading::count, 0, false, frames<0>},
 };
 
-std::string fixed(double value, int digits) {
+}  // namespace
+
+std::string fixed(double value, int digits, const char* none) {
+  if (std::isnan(value)) return none;
   std::array<char, 48> text{};
-  (void)std::snprintf(text.data(), text.size(), "%.*f", digits, value + 0.0);  // no "-0"
+  (void)std::snprintf(text.data(), text.size(), "%.*f", digits, value + 0.0);
   return text.data();
 }
-
-}  // namespace
 
 Measures measure(const Run& run) {
   Measures m;

@@ -54,6 +54,8 @@ std::span<const MeasureDefinition> measureDefinitions();
 std::string shown(const MeasureDefinition& measure, double value, bool withUnit = true);
 std::string csvCell(const MeasureDefinition& measure, double value);
 nlohmann::json jsonValue(const MeasureDefinition& measure, double value);
+// Fixed digits, so that equal runs give equal files (no "-0"); NaN (none) as `none`.
+std::string fixed(double value, int digits, const char* none = "");
 // A table's heading: the name with its unit, "time to goal (s)".
 std::string heading(const MeasureDefinition& measure);
 

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <memory>
+#include <initializer_list>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -41,6 +41,25 @@ struct Box {
   [[nodiscard]] double right() const { return left + w; }
   [[nodiscard]] double bottom() const { return top + h; }
 };
+
+void rectangle(cairo_t* cr, const Box& box) {
+  cairo_rectangle(cr, box.left, box.top, box.w, box.h);
+}
+
+// The box's frame, in ink.
+void outline(cairo_t* cr, const Box& box) {
+  setColour(cr, ink);
+  cairo_set_line_width(cr, 1);
+  rectangle(cr, box);
+  cairo_stroke(cr);
+}
+
+// 0, step, 2 step, ... up to `end` (and a hair beyond, for rounding).
+std::vector<double> multiples(double step, double end) {
+  std::vector<double> all;
+  for (int k = 0; k * step <= end * 1.0001; ++k) all.push_back(k * step);
+  return all;
+}
 constexpr Box fieldBox{20, 82, 960, 436};
 constexpr Box columnBox{60, 554, 920, 190};
 constexpr Box distanceBox{60, 774, 920, 100};
@@ -137,21 +156,19 @@ void drawRobot(cairo_t* cr, const FieldView& view, const Sample& s, double radiu
   const double px = view.px(s.x);
   const double py = view.py(s.y);
   cairo_new_sub_path(cr);
-  cairo_arc(cr, px, py, r, 0, 2 * std::numbers::pi);
+  circle(cr, px, py, r);
   setColour(cr, robotColour, filled ? 0.35 : 0.08);
   cairo_fill_preserve(cr);
   setColour(cr, robotColour);
   cairo_set_line_width(cr, 2);
   cairo_stroke(cr);
-  cairo_move_to(cr, px, py);
-  cairo_line_to(cr, px + r * std::cos(s.heading), py - r * std::sin(s.heading));
+  line(cr, px, py, px + r * std::cos(s.heading), py - r * std::sin(s.heading));
   cairo_stroke(cr);
 }
 
 void drawBall(cairo_t* cr, const FieldView& view, double x, double y, double radiusM, bool filled) {
   cairo_new_sub_path(cr);
-  cairo_arc(cr, view.px(x), view.py(y), std::max(radiusM * view.scale, 3.5), 0,
-            2 * std::numbers::pi);
+  circle(cr, view.px(x), view.py(y), std::max(radiusM * view.scale, 3.5));
   setColour(cr, ballColour, filled ? 1 : 0.15);
   cairo_fill_preserve(cr);
   setColour(cr, ballColour);
@@ -166,21 +183,16 @@ void drawGridAndScale(cairo_t* cr, const FieldView& view) {
   const double xFrom = view.cx - fieldBox.w / view.scale;
   const double yFrom = view.cy - fieldBox.h / view.scale;
   for (auto k = static_cast<int>(std::ceil(xFrom / step)); view.px(k * step) < fieldBox.right();
-       ++k) {
-    cairo_move_to(cr, view.px(k * step), fieldBox.top);
-    cairo_line_to(cr, view.px(k * step), fieldBox.bottom());
-  }
-  for (auto k = static_cast<int>(std::ceil(yFrom / step)); view.py(k * step) > fieldBox.top; ++k) {
-    cairo_move_to(cr, fieldBox.left, view.py(k * step));
-    cairo_line_to(cr, fieldBox.right(), view.py(k * step));
-  }
+       ++k)
+    line(cr, view.px(k * step), fieldBox.top, view.px(k * step), fieldBox.bottom());
+  for (auto k = static_cast<int>(std::ceil(yFrom / step)); view.py(k * step) > fieldBox.top; ++k)
+    line(cr, fieldBox.left, view.py(k * step), fieldBox.right(), view.py(k * step));
   cairo_stroke(cr);
   const double x = fieldBox.left + 14;
   const double y = fieldBox.bottom() - 14;
   setColour(cr, ink);
   cairo_set_line_width(cr, 3);
-  cairo_move_to(cr, x, y);
-  cairo_line_to(cr, x + step * view.scale, y);
+  line(cr, x, y, x + step * view.scale, y);
   cairo_stroke(cr);
   text(cr, x + step * view.scale / 2, y - 7, format("%g m", step), 12, 0.5);
 }
@@ -193,7 +205,7 @@ void drawTimeMarks(cairo_t* cr, const FieldView& view, const Run& run, const Tim
     const Sample& s = sampleAt(run.samples, k * time.step);
     const double x = view.px(s.x);
     const double y = view.py(s.y);
-    cairo_arc(cr, x, y, 3.5, 0, 2 * std::numbers::pi);
+    circle(cr, x, y, 3.5);
     cairo_fill(cr);
     const bool crowded = std::any_of(labelled.begin(), labelled.end(), [&](const auto& p) {
       return std::hypot(p.first - x, p.second - y) < 30;
@@ -210,7 +222,7 @@ void markEvent(cairo_t* cr, const FieldView& view, double x, double y, Colour co
   setColour(cr, colour);
   cairo_set_line_width(cr, 2.5);
   cairo_new_sub_path(cr);
-  cairo_arc(cr, view.px(x), view.py(y), 11, 0, 2 * std::numbers::pi);
+  circle(cr, view.px(x), view.py(y), 11);
   cairo_stroke(cr);
   // On a white ground, as it may lie across the paths and their time marks.
   const bool nearRight = view.px(x) > fieldBox.right() - 160;
@@ -231,7 +243,7 @@ void markEvent(cairo_t* cr, const FieldView& view, double x, double y, Colour co
 void drawField(cairo_t* cr, const Run& run, const Timeline& time) {
   const FieldView view = fitField(run);
   cairo_save(cr);
-  cairo_rectangle(cr, fieldBox.left, fieldBox.top, fieldBox.w, fieldBox.h);
+  rectangle(cr, fieldBox);
   cairo_clip(cr);
   drawGridAndScale(cr, view);
 
@@ -240,11 +252,11 @@ void drawField(cairo_t* cr, const Run& run, const Timeline& time) {
   const double rightPost = f.goalCentreM - f.goalWidthM / 2;
   setColour(cr, goalColour);
   cairo_set_line_width(cr, 3);
-  cairo_move_to(cr, view.px(f.goalDistanceM), view.py(leftPost));
-  cairo_line_to(cr, view.px(f.goalDistanceM), view.py(rightPost));
+  line(cr, view.px(f.goalDistanceM), view.py(leftPost), view.px(f.goalDistanceM),
+       view.py(rightPost));
   cairo_stroke(cr);
   for (const double y : {leftPost, rightPost}) {
-    cairo_arc(cr, view.px(f.goalDistanceM), view.py(y), 5, 0, 2 * std::numbers::pi);
+    circle(cr, view.px(f.goalDistanceM), view.py(y), 5);
     cairo_fill(cr);
   }
   text(cr, view.px(f.goalDistanceM) + 8, view.py(f.goalCentreM) + 4, "goal", 12);
@@ -276,10 +288,7 @@ void drawField(cairo_t* cr, const Run& run, const Timeline& time) {
   }
   cairo_restore(cr);
 
-  setColour(cr, ink);
-  cairo_set_line_width(cr, 1);
-  cairo_rectangle(cr, fieldBox.left, fieldBox.top, fieldBox.w, fieldBox.h);
-  cairo_stroke(cr);
+  outline(cr, fieldBox);
   text(cr, fieldBox.right() - 8, fieldBox.top + 18,
        "from above: x ahead of the start to the right, y to its left up", 12, 1);
   text(cr, fieldBox.right() - 8, fieldBox.top + 36,
@@ -289,7 +298,7 @@ void drawField(cairo_t* cr, const Run& run, const Timeline& time) {
        format("dots on the robot's path every %g s, as on the time axis", time.step), 12, 1);
 }
 
-using Value = std::function<double(const Sample&)>;
+using Value = double (*)(const Sample&);
 using Level = std::function<double(double)>;
 
 // A value of the samples over time in `box`, its height from `py`, as each pixel column's first,
@@ -337,36 +346,38 @@ void drawSeries(cairo_t* cr, const std::vector<Sample>& samples, const Timeline&
   cairo_stroke(cr);
 }
 
+// A value of the samples that a panel draws, in its colour.
+struct Series {
+  Colour colour;
+  Value value;
+};
+
 // A panel over time: faint lines at the time marks and at `levels` (labelled on the left), its
-// frame and its title; then `draw` draws into it, clipped to it.
+// frame and its title; then the run's `series` in turn (with drawSeries's `jump`), clipped to it.
 void drawPanel(cairo_t* cr, const Box& box, const Timeline& time, const std::vector<double>& levels,
-               const Level& py, const std::string& title, const std::function<void()>& draw) {
+               const Level& py, const std::string& title, const Run& run,
+               std::initializer_list<Series> series, double jump = INFINITY) {
   setColour(cr, faint);
   cairo_set_line_width(cr, 1);
-  for (int k = 0; k * time.step <= time.end * 1.0001; ++k) {
-    cairo_move_to(cr, time.px(k * time.step), box.top);
-    cairo_line_to(cr, time.px(k * time.step), box.bottom());
-  }
-  for (const double level : levels) {
-    cairo_move_to(cr, box.left, py(level));
-    cairo_line_to(cr, box.right(), py(level));
-  }
+  for (const double t : multiples(time.step, time.end))
+    line(cr, time.px(t), box.top, time.px(t), box.bottom());
+  for (const double level : levels) line(cr, box.left, py(level), box.right(), py(level));
   cairo_stroke(cr);
   setColour(cr, ink);
   for (const double level : levels)
     text(cr, box.left - 6, py(level) + 4, format("%g", level), 12, 1);
   cairo_save(cr);
-  cairo_rectangle(cr, box.left, box.top, box.w, box.h);
+  rectangle(cr, box);
   cairo_clip(cr);
   cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
   cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
   cairo_set_line_width(cr, 1.5);
-  draw();
+  for (const Series& s : series) {
+    setColour(cr, s.colour);
+    drawSeries(cr, run.samples, time, s.value, py, jump);
+  }
   cairo_restore(cr);
-  setColour(cr, ink);
-  cairo_set_line_width(cr, 1);
-  cairo_rectangle(cr, box.left, box.top, box.w, box.h);
-  cairo_stroke(cr);
+  outline(cr, box);
   text(cr, box.left, box.top - 8, title, 12);
 }
 
@@ -381,21 +392,14 @@ void drawColumns(cairo_t* cr, const Run& run, const Timeline& time) {
             "band " +
                 std::to_string(320 - run.band) + " to " + std::to_string(320 + run.band) +
                 " (green); 0 is the picture's left edge",
-            [&] {
-              setColour(cr, goalColour);
-              drawSeries(
-                  cr, run.samples, time, [](const Sample& s) { return s.goalColumn; }, py);
-              setColour(cr, ballColour);
-              drawSeries(
-                  cr, run.samples, time, [](const Sample& s) { return s.u; }, py);
-            });
+            run,
+            {{goalColour, [](const Sample& s) { return s.goalColumn; }},
+             {ballColour, [](const Sample& s) { return s.u; }}});
   // The band's edges again over the lines, which may cover all of it.
   setColour(cr, bandColour, 0.9);
   cairo_set_line_width(cr, 1);
-  for (const int edge : {-run.band, run.band}) {
-    cairo_move_to(cr, columnBox.left, py(centreColumn + edge));
-    cairo_line_to(cr, columnBox.right(), py(centreColumn + edge));
-  }
+  for (const int edge : {-run.band, run.band})
+    line(cr, columnBox.left, py(centreColumn + edge), columnBox.right(), py(centreColumn + edge));
   cairo_stroke(cr);
 }
 
@@ -407,13 +411,9 @@ void drawDistance(cairo_t* cr, const Run& run, const Timeline& time) {
   const double step = niceStep(most / 3);
   const double top = std::ceil(most / step) * step;
   const Level py = [top](double v) { return distanceBox.bottom() - v / top * distanceBox.h; };
-  std::vector<double> levels;
-  for (int k = 0; k * step <= top * 1.0001; ++k) levels.push_back(k * step);
-  drawPanel(cr, distanceBox, time, levels, py, "distance from the robot's centre to the ball's (m)",
-            [&] {
-              setColour(cr, ballColour);
-              drawSeries(cr, run.samples, time, ballDistance, py);
-            });
+  drawPanel(cr, distanceBox, time, multiples(step, top), py,
+            "distance from the robot's centre to the ball's (m)", run,
+            {{ballColour, ballDistance}});
 }
 
 double ballDirection(const Sample& s) {
@@ -441,12 +441,7 @@ void drawHeading(cairo_t* cr, const Run& run, const Timeline& time) {
   drawPanel(cr, headingBox, time, levels, py,
             "the robot's heading (blue) and the ball's direction from it (orange), in degrees "
             "right of the start heading: where they meet, it faces the ball",
-            [&] {
-              setColour(cr, ballColour);
-              drawSeries(cr, run.samples, time, ballDirection, py, 180);
-              setColour(cr, robotColour);
-              drawSeries(cr, run.samples, time, heading, py, 180);
-            });
+            run, {{ballColour, ballDirection}, {robotColour, heading}}, 180);
 }
 
 void drawCodes(cairo_t* cr, const Run& run, const Timeline& time) {
@@ -459,13 +454,10 @@ void drawCodes(cairo_t* cr, const Run& run, const Timeline& time) {
                     codeBox.h);
     cairo_fill(cr);
   }
-  setColour(cr, ink);
-  cairo_set_line_width(cr, 1);
-  cairo_rectangle(cr, codeBox.left, codeBox.top, codeBox.w, codeBox.h);
-  cairo_stroke(cr);
+  outline(cr, codeBox);
   text(cr, codeBox.left - 6, codeBox.top + 15, "code", 12, 1);
-  for (int k = 0; k * time.step <= time.end * 1.0001; ++k)
-    text(cr, time.px(k * time.step), codeBox.bottom() + 16, format("%g", k * time.step), 12, 0.5);
+  for (const double t : multiples(time.step, time.end))
+    text(cr, time.px(t), codeBox.bottom() + 16, format("%g", t), 12, 0.5);
   text(cr, codeBox.right(), codeBox.bottom() + 32, "time (s)", 12, 1);
 
   double x = codeBox.left;
@@ -493,14 +485,11 @@ void markInstant(cairo_t* cr, double t, const Timeline& time, Colour colour,
   cairo_set_line_width(cr, 2);
   const double dashes[] = {6, 4};
   cairo_set_dash(cr, dashes, 2, 0);
-  for (const Box& box : {columnBox, distanceBox, headingBox, codeBox}) {
-    cairo_move_to(cr, x, box.top);
-    cairo_line_to(cr, x, box.bottom());
-  }
+  for (const Box& box : {columnBox, distanceBox, headingBox, codeBox})
+    line(cr, x, box.top, x, box.bottom());
   cairo_stroke(cr);
   cairo_set_dash(cr, nullptr, 0, 0);
-  cairo_move_to(cr, x - 6, codeBox.bottom() + 8);
-  cairo_line_to(cr, x + 6, codeBox.bottom() + 8);
+  line(cr, x - 6, codeBox.bottom() + 8, x + 6, codeBox.bottom() + 8);
   cairo_line_to(cr, x, codeBox.bottom());
   cairo_close_path(cr);
   cairo_fill(cr);
@@ -545,18 +534,11 @@ bool isPictureName(const std::string& path) {
 }
 
 bool drawPicture(const Run& run, const std::string& path, std::string& why) {
-  // SVG and PDF are written as they are drawn, PNG at the end.
-  cairo_surface_t* made =
-      endsWith(path, ".svg")   ? cairo_svg_surface_create(path.c_str(), width, height)
-      : endsWith(path, ".pdf") ? cairo_pdf_surface_create(path.c_str(), width, height)
-                               : cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
-  const std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> surface(
-      made, cairo_surface_destroy);
-  const std::unique_ptr<cairo_t, decltype(&cairo_destroy)> context(cairo_create(surface.get()),
-                                                                   cairo_destroy);
-  cairo_t* cr = context.get();
-  cairo_set_source_rgb(cr, 1, 1, 1);
-  cairo_paint(cr);
+  const Canvas canvas(endsWith(path, ".svg") ? cairo_svg_surface_create(path.c_str(), width, height)
+                      : endsWith(path, ".pdf")
+                          ? cairo_pdf_surface_create(path.c_str(), width, height)
+                          : cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height));
+  cairo_t* cr = canvas.context.get();
 
   const Timeline time = timelineOf(run);
   const Run shown = upTo(run, time.end);
@@ -570,20 +552,7 @@ bool drawPicture(const Run& run, const std::string& path, std::string& why) {
     markInstant(cr, run.measures.firstAlignedS, time, codeColours[5], "first code 5");
   }
   if (run.measures.scored) markInstant(cr, run.measures.scoredS, time, goalColour, "scored");
-
-  cairo_status_t status = cairo_status(cr);
-  if (status == CAIRO_STATUS_SUCCESS && endsWith(path, ".png")) {
-    status = cairo_surface_write_to_png(surface.get(), path.c_str());
-  } else if (status == CAIRO_STATUS_SUCCESS) {
-    cairo_surface_finish(surface.get());
-    status = cairo_surface_status(surface.get());
-  }
-  if (status != CAIRO_STATUS_SUCCESS) {
-    why = "cannot write the picture " + path + ": " + cairo_status_to_string(status);
-    return false;
-  }
-  why.clear();
-  return true;
+  return finish(canvas, path, "the picture", why);
 }
 
 }  // namespace robot

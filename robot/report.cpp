@@ -1,47 +1,25 @@
 #include "robot/report.h"
 
-#include <array>
 #include <cerrno>
-#include <cmath>
-#include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <system_error>
 
-#include "robot/scenario_json.h"
+#include "robot/scenario_keys.h"
 
 namespace robot {
-namespace {
-
-// Fixed digits, so that equal runs give equal files; NaN (nothing written) as `none`.
-std::string fixed(double value, int digits, const char* none = "") {
-  if (std::isnan(value)) return none;
-  std::array<char, 48> text{};
-  (void)std::snprintf(text.data(), text.size(), "%.*f", digits, value + 0.0);  // no "-0"
-  return text.data();
-}
-
-std::string options(const Scenario& s) {
-  std::string all;
-  for (const std::string& option : s.steer.options) all += (all.empty() ? "" : " ") + option;
-  return all;
-}
-
-}  // namespace
 
 bool saved(const std::string& path, const std::string& text, std::string& why) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
   out.close();
   if (out) return true;
-  why = "cannot write " + path + ": " + std::generic_category().message(errno);
-  return false;
+  return failed(why, "cannot write " + path + ": " + std::generic_category().message(errno));
 }
 
 std::string summaryText(const Run& run) {
   const Scenario& s = run.scenario;
   const Measures& m = run.measures;
-  const std::string steer = options(s);
+  const std::string steer = joined(s.steer.options);
   std::string text = s.name + (s.label.empty() ? "" : " (" + s.label + ")") + ", " +
                      fixed(s.run.durationS, 1) + " s\n";
   text += "  robot   wheel base " + fixed(s.robot.wheelBaseM, 3) + " m, top speed " +
@@ -101,25 +79,12 @@ bool writeTrace(const Run& run, const std::string& csvPath, std::string& why) {
       codes += (codes.empty() ? "" : ";") + std::to_string(run.events[next].code);
       powers += (powers.empty() ? "" : ";") + std::to_string(run.events[next].power);
     }
-    const std::array fields{fixed(s.t, 3),
-                            fixed(s.x, 4),
-                            fixed(s.y, 4),
-                            fixed(s.heading, 4),
-                            fixed(s.leftSpeed, 4),
-                            fixed(s.rightSpeed, 4),
-                            fixed(s.ballX, 4),
-                            fixed(s.ballY, 4),
-                            fixed(s.u, 2),
-                            fixed(s.goalColumn, 2),
-                            std::to_string(s.leftDuty),
-                            std::to_string(s.rightDuty),
-                            codes,
-                            powers};
-    for (const std::string& field : fields) {
-      text += field;
-      text += ',';
-    }
-    text.back() = '\n';
+    text += fixed(s.t, 3);
+    for (const double v : {s.x, s.y, s.heading, s.leftSpeed, s.rightSpeed, s.ballX, s.ballY})
+      text += "," + fixed(v, 4);
+    for (const double v : {s.u, s.goalColumn}) text += "," + fixed(v, 2);
+    text += "," + std::to_string(s.leftDuty) + "," + std::to_string(s.rightDuty) + "," + codes +
+            "," + powers + "\n";
   }
   return saved(csvPath, text, why);
 }

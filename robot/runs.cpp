@@ -2,11 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <mutex>
+#include <future>
 #include <thread>
 
 #include "robot/measures.h"
@@ -23,24 +22,20 @@ void say(const std::string& what) {
   (void)std::fprintf(stderr, "virtual-robot: %s\n", what.c_str());
 }
 
+// `done`, after saying `why` when it is false.
+bool checked(bool done, const std::string& why) {
+  if (!done) say(why);
+  return done;
+}
+
 // Measures the run and writes its files; false when a file could not be written.
 bool report(Run& run, const Outputs& out) {
   run.measures = measure(run);
-  bool written = true;
   std::string why;
-  if (!out.trace.empty() && !writeTrace(run, out.trace, why)) {
-    say(why);
-    written = false;
-  }
-  if (!out.picture.empty() && !drawPicture(run, out.picture, why)) {
-    say(why);
-    written = false;
-  }
-  if (!out.json.empty() && !saved(out.json, summaryJson(run).dump(2) + "\n", why)) {
-    say(why);
-    written = false;
-  }
-  return written;
+  bool written = checked(out.trace.empty() || writeTrace(run, out.trace, why), why);
+  written = checked(out.picture.empty() || drawPicture(run, out.picture, why), why) && written;
+  return checked(out.json.empty() || saved(out.json, summaryJson(run).dump(2) + "\n", why), why) &&
+         written;
 }
 
 // Runs on the wall clock; the exit status, with the run in `run` when it was recorded.
@@ -63,36 +58,28 @@ std::string numbered(const std::string& dir, size_t index, const char* suffix) {
 void lockstepRuns(const std::vector<RunPlan>& plans, size_t jobs,
                   const std::function<void(size_t, Run*)>& finished) {
   struct Outcome {
-    bool ended = false;
     bool ok = false;
     Run run;
     std::string why;
   };
-  std::vector<Outcome> outcomes(plans.size());
-  std::mutex lock;
-  std::condition_variable ended;
+  std::vector<std::promise<Outcome>> outcomes(plans.size());
+  std::vector<std::future<Outcome>> ended;
+  for (std::promise<Outcome>& outcome : outcomes) ended.push_back(outcome.get_future());
   std::atomic<size_t> next{0};
   const auto work = [&] {
     for (size_t i = next++; i < plans.size(); i = next++) {
       Outcome o;
       o.ok = runLockstep(plans[i], o.run, o.why);
-      o.ended = true;
-      const std::lock_guard<std::mutex> hold(lock);
-      outcomes[i] = std::move(o);
-      ended.notify_one();
+      outcomes[i].set_value(std::move(o));
     }
   };
-  std::vector<std::thread> workers;
+  std::vector<std::jthread> workers;
   for (size_t j = 0; j < std::min(jobs, plans.size()); ++j) workers.emplace_back(work);
   for (size_t i = 0; i < plans.size(); ++i) {
-    std::unique_lock<std::mutex> hold(lock);
-    ended.wait(hold, [&] { return outcomes[i].ended; });
-    Outcome o = std::move(outcomes[i]);
-    hold.unlock();
+    Outcome o = ended[i].get();
     if (!o.ok) say("run " + std::to_string(i + 1) + ": " + o.why);
     finished(i, o.ok ? &o.run : nullptr);
   }
-  for (std::thread& w : workers) w.join();
 }
 
 }  // namespace
@@ -151,14 +138,8 @@ int runSweep(const Options& o, const std::vector<RunPlan>& plans, const std::str
     }
   }
   std::string why;
-  if (!writeSweepTables(rows, dir, why)) {
-    say(why);
-    status = runFailed;
-  }
-  if (!drawSweepChart(rows, o.lockstep, dir + "/chart.png", why)) {
-    say(why);
-    status = runFailed;
-  }
+  if (!checked(writeSweepTables(rows, dir, why), why)) status = runFailed;
+  if (!checked(drawSweepChart(rows, o.lockstep, dir + "/chart.png", why), why)) status = runFailed;
   (void)std::printf(
       "\nEach settings line over the places of the ball and the seeds, best first\n"
       "(%s/summary.md; every run in %s/table.md):\n\n%s",

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string_view>
@@ -55,16 +54,9 @@ bool fail(Failure& failure, const toml::source_region& where, std::string what) 
   return false;
 }
 
-std::string number(double value, const char* unit = "") {
-  std::array<char, 40> text{};
-  (void)std::snprintf(text.data(), text.size(), "%g%s", value, unit);
-  return text.data();
-}
-
 // A value as a label shows it: 45, 0.8, keep, "--band 40".
 std::string shortValue(const toml::node& node) {
-  if (const auto* whole = node.as_integer()) return number(static_cast<double>(whole->get()));
-  if (const auto* real = node.as_floating_point()) return number(real->get());
+  if (const std::optional<double> value = numberIn(node)) return number(*value);
   if (const auto* text = node.as_string()) {
     const std::string& value = text->get();
     const bool plain = !value.empty() && value.find_first_of(" \t") == std::string::npos;
@@ -75,10 +67,9 @@ std::string shortValue(const toml::node& node) {
 
 // A value with the unit of its key, as a section's label shows it: 30Hz, 50ms, 0.8m/s.
 std::string unitValue(std::string_view key, const toml::node& node) {
-  const auto* whole = node.as_integer();
-  const auto* real = node.as_floating_point();
-  if (whole == nullptr && real == nullptr) return shortValue(node);
-  const double value = whole != nullptr ? static_cast<double>(whole->get()) : real->get();
+  const std::optional<double> given = numberIn(node);
+  if (!given) return shortValue(node);
+  const double value = *given;
   if (key.ends_with("_share"))
     return std::string(key.substr(0, key.size() - 6)) + number(value * 100, "%");
   const std::array<std::pair<std::string_view, const char*>, 8> units{{
@@ -97,12 +88,17 @@ std::string unitValue(std::string_view key, const toml::node& node) {
   return number(value);
 }
 
+// False, with the failure, for a key that `section` does not have.
+bool known(std::string_view section, const toml::key& key, Failure& failure) {
+  return isKey(section, key.str()) ||
+         fail(failure, key.source(),
+              "unknown key " + std::string(section) + "." + std::string(key.str()) + "; [" +
+                  std::string(section) + "] has " + keysOf(section));
+}
+
 bool addKey(std::string_view section, const toml::key& key, const toml::node& node,
             std::vector<Axis>& axes, Failure& failure) {
-  if (!isKey(section, key.str()))
-    return fail(failure, key.source(),
-                "unknown key " + std::string(section) + "." + std::string(key.str()) + "; [" +
-                    std::string(section) + "] has " + keysOf(section));
+  if (!known(section, key, failure)) return false;
   Axis& axis = axes.emplace_back(Axis{
       positionOf(key.source()), std::string(key.str()), isSituation(section, key.str()), {}, {}});
   const auto* list = node.as_array();
@@ -130,10 +126,7 @@ bool addTables(std::string_view section, const toml::key& name, const toml::arra
     std::vector<Value> sets;
     std::string label;
     for (auto&& [key, node] : *element.as_table()) {
-      if (!isKey(section, key.str()))
-        return fail(failure, key.source(),
-                    "unknown key " + std::string(section) + "." + std::string(key.str()) + "; [" +
-                        std::string(section) + "] has " + keysOf(section));
+      if (!known(section, key, failure)) return false;
       if (node.is_array())
         return fail(failure, node.source(),
                     std::string(key.str()) + ": a section listed as several tables takes one " +
@@ -206,18 +199,15 @@ bool read(const std::string& path, toml::table& root, std::string& why) {
     return false;
   }
   std::ifstream in(path);
-  if (!in) {
-    why = path + ": cannot read it (" + std::generic_category().message(errno) + ")";
-    return false;
-  }
+  if (!in)
+    return failed(why, path + ": cannot read it (" + std::generic_category().message(errno) + ")");
   std::ostringstream text;
   text << in.rdbuf();
   try {
     root = toml::parse(text.str(), path);
   } catch (const toml::parse_error& error) {
-    why = path + ":" + std::to_string(error.source().begin.line) + ": " +
-          std::string(error.description());
-    return false;
+    return failed(why, path + ":" + std::to_string(error.source().begin.line) + ": " +
+                           std::string(error.description()));
   }
   return true;
 }
@@ -248,16 +238,10 @@ bool loadScenarios(const std::string& path, std::vector<Scenario>& runs, std::st
   for (auto&& [name, node] : root) good = good && addSection(name, node, axes, failure);
   std::vector<std::pair<toml::source_index, std::string>> unlikely;
   good = good && check(axes, folder, failure, unlikely);
-  if (!good) {
-    why = path + ":" + std::to_string(failure.line) + ": " + failure.what;
-    return false;
-  }
-  for (const auto& [line, what] : unlikely) {
-    if (warnings == nullptr) break;
-    std::string warning = path;
-    warning.append(":").append(std::to_string(line)).append(": warning: ").append(what);
-    warnings->push_back(std::move(warning));
-  }
+  if (!good) return failed(why, path + ":" + std::to_string(failure.line) + ": " + failure.what);
+  for (const auto& [line, what] : unlikely)
+    if (warnings != nullptr)
+      warnings->push_back(path + ":" + std::to_string(line) + ": warning: " + what);
   // The file's order; the last listed varies fastest.
   std::stable_sort(axes.begin(), axes.end(),
                    [](const Axis& a, const Axis& b) { return a.at < b.at; });

@@ -8,9 +8,16 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace robot {
+
+// How virtual-robot's calls that can fail say so: the reason in `why`, and false.
+inline bool failed(std::string& why, std::string reason) {
+  why = std::move(reason);
+  return false;
+}
 
 // [robot]: a differential-drive robot whose two wheels follow the firmware's motor outputs.
 struct RobotSettings {

@@ -7,13 +7,12 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <sstream>
 #include <string_view>
 #include <utility>
 
-#include "robot/scenario_json.h"
+#include "robot/report.h"
 
 namespace robot {
 namespace {
@@ -29,14 +28,28 @@ struct Limits {
 constexpr Limits above(double low) { return {low, kNone, false}; }
 constexpr Limits atLeast(double low) { return {low, kNone, true}; }
 constexpr Limits within(double low, double high) { return {low, high, true}; }
+constexpr Limits aboveAtMost(double low, double high) { return {low, high, false}; }
+constexpr Limits noLimits{};
 
 using TextRule = bool (*)(Scenario&, const std::string&, const std::filesystem::path& folder,
                           std::string& why);
+
+// The values a number usually takes, in its unit: one outside them is more likely a slip of the
+// unit (50 s meant as ms) than a robot's, so it is told, but runs. No unit: every value is.
+struct Usual {
+  double low = 0, high = 0;
+  std::string_view unit;
+};
+constexpr Usual usually(double low, double high, std::string_view unit) {
+  return {low, high, unit};
+}
+constexpr Usual anyValue{};
 
 // One key of a scenario file and the field it sets: a number (real or whole) or a text.
 struct Setting {
   std::string_view section, key;
   Limits limits;
+  Usual usual;
   double& (*real)(Scenario&) = nullptr;
   int& (*whole)(Scenario&) = nullptr;
   TextRule text = nullptr;
@@ -58,11 +71,11 @@ bool setOutOfView(Scenario& s, const std::string& value, const std::filesystem::
     s.camera.outOfView = static_cast<OutOfView>(i);
     return true;
   }
-  why =
+  return failed(
+      why,
       "camera.out_of_view must be \"keep\", \"remove\", \"search-left\" or \"search-right\", "
       "not \"" +
-      value + "\"";
-  return false;
+          value + "\"");
 }
 
 bool setFirmware(Scenario& s, const std::string& value, const std::filesystem::path& folder,
@@ -87,123 +100,71 @@ bool setOptions(Scenario& s, const std::string& value, const std::filesystem::pa
   return true;
 }
 
-std::string joined(const std::vector<std::string>& words) {
-  std::string all;
-  for (const std::string& word : words) all += (all.empty() ? "" : " ") + word;
-  return all;
-}
-
 // Every key a scenario file may hold, in the order of scenario.h.
 constexpr std::array kSettings{
-    Setting{"robot", "wheel_base_m", above(0), at<&Scenario::robot, &RobotSettings::wheelBaseM>},
-    Setting{"robot", "top_speed_m_per_s", above(0),
+    Setting{"robot", "wheel_base_m", above(0), usually(0.03, 1, "m"),
+            at<&Scenario::robot, &RobotSettings::wheelBaseM>},
+    Setting{"robot", "top_speed_m_per_s", above(0), usually(0.02, 5, "m/s"),
             at<&Scenario::robot, &RobotSettings::topSpeedMPerS>},
-    Setting{"robot", "lag_s", atLeast(0), at<&Scenario::robot, &RobotSettings::lagS>},
-    Setting{"robot", "dead_band_duty", within(0, 255), nullptr,
+    Setting{"robot", "lag_s", atLeast(0), usually(0, 1, "s"),
+            at<&Scenario::robot, &RobotSettings::lagS>},
+    Setting{"robot", "dead_band_duty", within(0, 255), anyValue, nullptr,
             at<&Scenario::robot, &RobotSettings::deadBandDuty>},
-    Setting{"robot", "radius_m", above(0), at<&Scenario::robot, &RobotSettings::radiusM>},
-    Setting{"camera",
-            "field_of_view_deg",
-            {0, 180, false},
+    Setting{"robot", "radius_m", above(0), usually(0.02, 1, "m"),
+            at<&Scenario::robot, &RobotSettings::radiusM>},
+    Setting{"camera", "field_of_view_deg", aboveAtMost(0, 180), usually(10, 170, "degrees"),
             at<&Scenario::camera, &CameraSettings::fieldOfViewDeg>},
-    Setting{"camera",
-            "frame_rate_hz",
-            {0, 1000, false},
+    Setting{"camera", "frame_rate_hz", aboveAtMost(0, 1000), usually(1, 240, "frames/s"),
             at<&Scenario::camera, &CameraSettings::frameRateHz>},
-    Setting{"camera", "latency_s", atLeast(0), at<&Scenario::camera, &CameraSettings::latencyS>},
-    Setting{"camera", "height_m", atLeast(0), at<&Scenario::camera, &CameraSettings::heightM>},
-    Setting{"camera",
-            "out_of_view",
-            {},
-            nullptr,
-            nullptr,
-            setOutOfView,
+    Setting{"camera", "latency_s", atLeast(0), usually(0, 1, "s"),
+            at<&Scenario::camera, &CameraSettings::latencyS>},
+    Setting{"camera", "height_m", atLeast(0), usually(0, 2, "m"),
+            at<&Scenario::camera, &CameraSettings::heightM>},
+    Setting{"camera", "out_of_view", noLimits, anyValue, nullptr, nullptr, setOutOfView,
             [](const Scenario& s) -> std::string {
               return outOfViewNames[static_cast<int>(s.camera.outOfView)];
             }},
-    Setting{"camera", "noise_sd_px", atLeast(0), at<&Scenario::camera, &CameraSettings::noiseSdPx>},
-    Setting{"camera", "missed_share", within(0, 1),
+    Setting{"camera", "noise_sd_px", atLeast(0), anyValue,
+            at<&Scenario::camera, &CameraSettings::noiseSdPx>},
+    Setting{"camera", "missed_share", within(0, 1), anyValue,
             at<&Scenario::camera, &CameraSettings::missedShare>},
-    Setting{"camera", "false_ball_share", within(0, 1),
+    Setting{"camera", "false_ball_share", within(0, 1), anyValue,
             at<&Scenario::camera, &CameraSettings::falseBallShare>},
-    Setting{"field", "ball_distance_m", above(0),
+    Setting{"field", "ball_distance_m", above(0), usually(0, 20, "m"),
             at<&Scenario::field, &FieldSettings::ballDistanceM>},
-    Setting{"field", "ball_bearing_deg", within(-180, 180),
+    Setting{"field", "ball_bearing_deg", within(-180, 180), anyValue,
             at<&Scenario::field, &FieldSettings::ballBearingDeg>},
-    Setting{"field", "ball_radius_m", above(0), at<&Scenario::field, &FieldSettings::ballRadiusM>},
-    Setting{"field", "ball_deceleration_m_per_s2", atLeast(0),
+    Setting{"field", "ball_radius_m", above(0), usually(0.01, 0.5, "m"),
+            at<&Scenario::field, &FieldSettings::ballRadiusM>},
+    Setting{"field", "ball_deceleration_m_per_s2", atLeast(0), usually(0, 10, "m/s2"),
             at<&Scenario::field, &FieldSettings::ballDecelerationMPerS2>},
-    Setting{"field", "goal_distance_m", above(0),
+    Setting{"field", "goal_distance_m", above(0), usually(0, 30, "m"),
             at<&Scenario::field, &FieldSettings::goalDistanceM>},
-    Setting{"field",
-            "goal_right_m",
-            {},
-            at<&Scenario::field, &FieldSettings::goalCentreM>,
-            nullptr,
-            nullptr,
-            nullptr,
-            true},
-    Setting{"field", "goal_width_m", above(0), at<&Scenario::field, &FieldSettings::goalWidthM>},
-    Setting{"field", "goal_post_height_m", above(0),
+    Setting{"field", "goal_right_m", noLimits, anyValue,
+            at<&Scenario::field, &FieldSettings::goalCentreM>, nullptr, nullptr, nullptr, true},
+    Setting{"field", "goal_width_m", above(0), usually(0.05, 10, "m"),
+            at<&Scenario::field, &FieldSettings::goalWidthM>},
+    Setting{"field", "goal_post_height_m", above(0), usually(0, 3, "m"),
             at<&Scenario::field, &FieldSettings::goalPostHeightM>},
-    Setting{"run", "duration_s", above(0), at<&Scenario::run, &RunSettings::durationS>},
-    Setting{"run", "step_s", {0, 0.001, false}, at<&Scenario::run, &RunSettings::stepS>},
-    Setting{"run", "seed", within(0, 999999), nullptr, at<&Scenario::run, &RunSettings::seed>},
-    Setting{"run",
-            "firmware",
-            {},
-            nullptr,
-            nullptr,
-            setFirmware,
+    Setting{"run", "duration_s", above(0), usually(0, 600, "s"),
+            at<&Scenario::run, &RunSettings::durationS>},
+    Setting{"run", "step_s", aboveAtMost(0, 0.001), anyValue,
+            at<&Scenario::run, &RunSettings::stepS>},
+    Setting{"run", "seed", within(0, 999999), anyValue, nullptr,
+            at<&Scenario::run, &RunSettings::seed>},
+    Setting{"run", "firmware", noLimits, anyValue, nullptr, nullptr, setFirmware,
             [](const Scenario& s) { return s.run.firmware; }},
-    Setting{"steer", "band", within(0, 320), nullptr, at<&Scenario::steer, &SteerSettings::band>},
-    Setting{"steer", "turn_power", within(0, 127), nullptr,
+    Setting{"steer", "band", within(0, 320), anyValue, nullptr,
+            at<&Scenario::steer, &SteerSettings::band>},
+    Setting{"steer", "turn_power", within(0, 127), anyValue, nullptr,
             at<&Scenario::steer, &SteerSettings::turnPower>},
-    Setting{"steer", "drive_power", within(0, 127), nullptr,
+    Setting{"steer", "drive_power", within(0, 127), anyValue, nullptr,
             at<&Scenario::steer, &SteerSettings::drivePower>},
-    Setting{"steer", "stale_after_ms", atLeast(1), nullptr,
+    Setting{"steer", "stale_after_ms", atLeast(1), usually(20, 60000, "ms"), nullptr,
             at<&Scenario::steer, &SteerSettings::staleAfterMs>},
-    Setting{"steer",
-            "options",
-            {},
-            nullptr,
-            nullptr,
-            setOptions,
+    Setting{"steer", "options", noLimits, anyValue, nullptr, nullptr, setOptions,
             [](const Scenario& s) { return joined(s.steer.options); }},
 };
-
-// The values a key usually takes, in its unit: one outside them is more likely a slip of the
-// unit (50 s meant as ms) than a robot's, so it is told, but runs.
-struct Usual {
-  std::string_view section, key;
-  double low, high;
-  std::string_view unit;
-};
-
-constexpr std::array kUsual{
-    Usual{"robot", "wheel_base_m", 0.03, 1, "m"},
-    Usual{"robot", "top_speed_m_per_s", 0.02, 5, "m/s"},
-    Usual{"robot", "lag_s", 0, 1, "s"},
-    Usual{"robot", "radius_m", 0.02, 1, "m"},
-    Usual{"camera", "field_of_view_deg", 10, 170, "degrees"},
-    Usual{"camera", "frame_rate_hz", 1, 240, "frames/s"},
-    Usual{"camera", "latency_s", 0, 1, "s"},
-    Usual{"camera", "height_m", 0, 2, "m"},
-    Usual{"field", "ball_distance_m", 0, 20, "m"},
-    Usual{"field", "ball_radius_m", 0.01, 0.5, "m"},
-    Usual{"field", "ball_deceleration_m_per_s2", 0, 10, "m/s2"},
-    Usual{"field", "goal_distance_m", 0, 30, "m"},
-    Usual{"field", "goal_width_m", 0.05, 10, "m"},
-    Usual{"field", "goal_post_height_m", 0, 3, "m"},
-    Usual{"run", "duration_s", 0, 600, "s"},
-    Usual{"steer", "stale_after_ms", 20, 60000, "ms"},
-};
-
-std::string number(double value) {
-  std::array<char, 32> text{};
-  (void)std::snprintf(text.data(), text.size(), "%g", value);
-  return text.data();
-}
 
 std::string allowed(const Limits& limits) {
   const std::string low = number(limits.low);
@@ -245,18 +206,33 @@ const Setting* find(std::string_view section, std::string_view key) {
 
 }  // namespace
 
+std::string joined(const std::vector<std::string>& words) {
+  std::string all;
+  for (const std::string& word : words) all += (all.empty() ? "" : " ") + word;
+  return all;
+}
+
+std::optional<double> numberIn(const toml::node& node) {
+  if (const auto* whole = node.as_integer()) return static_cast<double>(whole->get());
+  if (const auto* real = node.as_floating_point()) return real->get();
+  return std::nullopt;
+}
+
+std::string number(double value, const char* unit) {
+  std::array<char, 40> text{};
+  (void)std::snprintf(text.data(), text.size(), "%g%s", value, unit);
+  return text.data();
+}
+
 std::string unlikelyValue(std::string_view section, std::string_view key, const toml::node& node) {
-  const auto* whole = node.as_integer();
-  const auto* real = node.as_floating_point();
-  if (whole == nullptr && real == nullptr) return {};
-  const double value = whole != nullptr ? static_cast<double>(whole->get()) : real->get();
-  const auto* const usual = std::find_if(kUsual.begin(), kUsual.end(), [&](const Usual& u) {
-    return u.section == section && u.key == key;
-  });
-  if (usual == kUsual.end() || (value >= usual->low && value <= usual->high)) return {};
-  const std::string unit(usual->unit);
+  const std::optional<double> given = numberIn(node);
+  if (!given) return {};
+  const double value = *given;
+  const Usual& usual = find(section, key)->usual;
+  if (usual.unit.empty() || (value >= usual.low && value <= usual.high)) return {};
+  const std::string unit(usual.unit);
   return std::string(section) + "." + std::string(key) + " = " + number(value) + " " + unit +
-         " is unusual (usually " + number(usual->low) + " to " + number(usual->high) + " " + unit +
+         " is unusual (usually " + number(usual.low) + " to " + number(usual.high) + " " + unit +
          "); is it in another unit?";
 }
 
@@ -285,8 +261,8 @@ bool applySetting(std::string_view section, std::string_view key, const toml::no
   const Setting& setting = *find(section, key);
   const std::string name = std::string(section) + "." + std::string(key);
   const auto wrong = [&](std::string_view wanted) {
-    why = name + " must be " + std::string(wanted) + ", not " + std::string(typeName(node));
-    return false;
+    return failed(
+        why, name + " must be " + std::string(wanted) + ", not " + std::string(typeName(node)));
   };
   if (setting.text != nullptr) {
     const auto* text = node.as_string();
@@ -294,17 +270,13 @@ bool applySetting(std::string_view section, std::string_view key, const toml::no
   }
   const auto* whole = node.as_integer();
   const auto* real = node.as_floating_point();
-  if (setting.whole != nullptr && real != nullptr) {
-    why = name + " must be a whole number, not " + number(real->get());
-    return false;
-  }
+  if (setting.whole != nullptr && real != nullptr)
+    return failed(why, name + " must be a whole number, not " + number(real->get()));
   if (setting.whole != nullptr && whole == nullptr) return wrong("a whole number");
   if (whole == nullptr && real == nullptr) return wrong("a number");
   const double value = whole != nullptr ? static_cast<double>(whole->get()) : real->get();
-  if (!fits(value, setting.limits)) {
-    why = name + " must be " + allowed(setting.limits) + ", not " + number(value);
-    return false;
-  }
+  if (!fits(value, setting.limits))
+    return failed(why, name + " must be " + allowed(setting.limits) + ", not " + number(value));
   if (setting.whole != nullptr) setting.whole(s) = static_cast<int>(value);
   if (setting.real != nullptr) setting.real(s) = setting.rightwards ? -value : value;
   return true;

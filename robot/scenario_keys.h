@@ -5,12 +5,20 @@
 #include <toml++/toml.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "robot/scenario.h"
 
 namespace robot {
+
+// The words with a space between; a number as %g prints it, with `unit` after it; the value of a
+// number node (whole or real), none for any other.
+std::string joined(const std::vector<std::string>& words);
+std::string number(double value, const char* unit = "");
+std::optional<double> numberIn(const toml::node& node);
 
 bool isSection(std::string_view name);
 bool isKey(std::string_view section, std::string_view key);

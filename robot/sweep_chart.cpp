@@ -3,7 +3,6 @@
 #include <cairo.h>
 
 #include <algorithm>
-#include <memory>
 #include <string>
 
 #include "robot/drawing.h"
@@ -91,13 +90,8 @@ bool drawSweepChart(const std::vector<SweepRow>& rows, bool lockstep, const std:
   const int width = static_cast<int>(std::max(760.0, left * 2 + labelWidth + columns * cellWidth));
   const int height =
       static_cast<int>(top + static_cast<double>(grid.lines.size()) * rowHeight + 50);
-  const std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> surface(
-      cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height), cairo_surface_destroy);
-  const std::unique_ptr<cairo_t, decltype(&cairo_destroy)> context(cairo_create(surface.get()),
-                                                                   cairo_destroy);
-  cairo_t* cr = context.get();
-  cairo_set_source_rgb(cr, 1, 1, 1);
-  cairo_paint(cr);
+  const Canvas canvas(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height));
+  cairo_t* cr = canvas.context.get();
 
   const std::string name = rows.empty() ? "" : rows.front().scenario.name;
   setColour(cr, ink);
@@ -139,7 +133,7 @@ bool drawSweepChart(const std::vector<SweepRow>& rows, bool lockstep, const std:
     text(cr, countX + cellWidth / 2, y + 20, std::to_string(scored) + " of " + std::to_string(runs),
          12, 0.5);
   }
-  return writePng(cr, surface.get(), pngPath, "the chart", why);
+  return finish(canvas, pngPath, "the chart", why);
 }
 
 }  // namespace robot

@@ -28,17 +28,37 @@ std::string mdText(const std::string& text) {
   return shown;
 }
 
-std::string mdRow(const std::vector<std::string>& cells) {
-  std::string row = "|";
-  for (const std::string& cell : cells) row += " " + cell + " |";
-  return row + "\n";
-}
+// A table made as Markdown and as CSV at once, a row at a time; a column may be the CSV's alone.
+struct Table {
+  std::string md, csv;  // the rows ended
+  std::vector<std::string> mdCells, csvCells, rule;
 
-std::string csvRow(const std::vector<std::string>& cells) {
-  std::string row;
-  for (const std::string& cell : cells) row += (row.empty() ? "" : ",") + cell;
-  return row + "\n";
-}
+  // A column's heading in each; Markdown sets numbers (`right`) to the right.
+  void head(const std::string& inMd, const std::string& inCsv, bool right) {
+    cells(inMd, inCsv);
+    rule.emplace_back(right ? "--:" : "---");
+  }
+  void cells(const std::string& inMd, const std::string& inCsv) {
+    mdCells.push_back(inMd);
+    csvCells.push_back(inCsv);
+  }
+  void csvOnly(const std::string& cell) { csvCells.push_back(cell); }
+  // Ends the row, and after the headings their rule.
+  void endRow() {
+    for (const std::vector<std::string>* row : {&mdCells, &rule}) {
+      if (row->empty()) continue;
+      md += "|";
+      for (const std::string& cell : *row) md += " " + cell + " |";
+      md += "\n";
+    }
+    std::string row;
+    for (const std::string& cell : csvCells) row += (row.empty() ? "" : ",") + cell;
+    csv += row + "\n";
+    mdCells.clear();
+    csvCells.clear();
+    rule.clear();
+  }
+};
 
 // The settings that vary, as every run of the sweep has them.
 const std::vector<Varied>& variedOf(const std::vector<SweepRow>& rows) {
@@ -124,29 +144,32 @@ std::string lineCell(const MeasureDefinition& measure, const Line& line, double 
   return line.runs.empty() ? "-" : std::to_string(yes) + " of " + std::to_string(line.runs.size());
 }
 
-std::string summaryCsv(const std::vector<SweepRow>& rows) {
-  std::vector<std::string> head;
+// The summary as Markdown and as CSV: a row per settings line, best first.
+Table summaryTables(const std::vector<SweepRow>& rows) {
+  Table t;
   for (const Varied& v : variedOf(rows))
-    if (!v.situation) head.push_back(v.setting);
-  head.emplace_back("runs");
-  head.emplace_back("runs_done");
+    if (!v.situation) t.head(mdText(v.setting), v.setting, false);
+  t.head("runs", "runs", true);
+  t.csvOnly("runs_done");
   const std::vector<const MeasureDefinition*> definitions = headlines();
-  for (const MeasureDefinition* measure : definitions)
-    head.push_back(std::string(measure->reading == Reading::yesNo ? "share_" : "median_") +
-                   std::string(measure->key));
-  std::string csv = csvRow(head);
-  for (const Line& line : settingsLines(rows)) {
-    std::vector<std::string> cells;
-    for (const std::string& setting : line.settings) cells.push_back(csvText(setting));
-    cells.push_back(std::to_string(line.count));
-    cells.push_back(std::to_string(line.runs.size()));
-    for (size_t i = 0; i < definitions.size(); ++i)
-      cells.push_back(definitions[i]->reading == Reading::yesNo
-                          ? csvCell(kShare, line.values[i])
-                          : csvCell(*definitions[i], line.values[i]));
-    csv += csvRow(cells);
+  for (const MeasureDefinition* measure : definitions) {
+    const bool share = measure->reading == Reading::yesNo;
+    t.head(share ? std::string(measure->name) : "median " + heading(*measure),
+           (share ? "share_" : "median_") + std::string(measure->key), true);
   }
-  return csv;
+  t.endRow();
+  for (const Line& line : settingsLines(rows)) {
+    for (const std::string& setting : line.settings) t.cells(mdText(setting), csvText(setting));
+    t.cells(std::to_string(line.count), std::to_string(line.count));
+    t.csvOnly(std::to_string(line.runs.size()));
+    for (size_t i = 0; i < definitions.size(); ++i) {
+      const MeasureDefinition& measure = *definitions[i];
+      t.cells(lineCell(measure, line, line.values[i]),
+              csvCell(measure.reading == Reading::yesNo ? kShare : measure, line.values[i]));
+    }
+    t.endRow();
+  }
+  return t;
 }
 
 }  // namespace
@@ -158,78 +181,38 @@ std::string runLine(size_t index, const std::vector<SweepRow>& rows) {
   return line + ": " + (row.done ? headline(row.measures, ", ") : std::string("failed")) + "\n";
 }
 
-std::string settingsSummary(const std::vector<SweepRow>& rows) {
-  std::vector<std::string> head;
-  std::vector<std::string> rule;
-  for (const Varied& v : variedOf(rows)) {
-    if (v.situation) continue;
-    head.push_back(mdText(v.setting));
-    rule.emplace_back("---");
-  }
-  head.emplace_back("runs");
-  rule.emplace_back("--:");
-  const std::vector<const MeasureDefinition*> definitions = headlines();
-  for (const MeasureDefinition* measure : definitions) {
-    head.push_back(measure->reading == Reading::yesNo ? std::string(measure->name)
-                                                      : "median " + heading(*measure));
-    rule.emplace_back("--:");
-  }
-  std::string md = mdRow(head) + mdRow(rule);
-  for (const Line& line : settingsLines(rows)) {
-    std::vector<std::string> cells;
-    for (const std::string& setting : line.settings) cells.push_back(mdText(setting));
-    cells.push_back(std::to_string(line.count));
-    for (size_t i = 0; i < definitions.size(); ++i)
-      cells.push_back(lineCell(*definitions[i], line, line.values[i]));
-    md += mdRow(cells);
-  }
-  return md;
-}
+std::string settingsSummary(const std::vector<SweepRow>& rows) { return summaryTables(rows).md; }
 
 bool writeSweepTables(const std::vector<SweepRow>& rows, const std::string& dir, std::string& why) {
   std::error_code error;
   std::filesystem::create_directories(dir, error);
-  std::vector<std::string> mdHead{"run"};
-  std::vector<std::string> rule{"--:"};
-  std::vector<std::string> csvHead{"run", "label"};
-  for (const Varied& v : variedOf(rows)) {
-    mdHead.push_back(mdText(v.setting));
-    rule.emplace_back("---");
-    csvHead.push_back(v.setting);
-  }
-  csvHead.emplace_back("steer_band_columns");
-  for (const MeasureDefinition& measure : measureDefinitions()) {
-    mdHead.push_back(heading(measure));
-    rule.emplace_back("--:");
-    csvHead.emplace_back(measure.key);
-  }
-  mdHead.emplace_back("picture");
-  rule.emplace_back("---");
-  csvHead.emplace_back("picture");
-  std::string md = mdRow(mdHead) + mdRow(rule);
-  std::string csv = csvRow(csvHead);
+  Table t;
+  t.head("run", "run", true);
+  t.csvOnly("label");
+  for (const Varied& v : variedOf(rows)) t.head(mdText(v.setting), v.setting, false);
+  t.csvOnly("steer_band_columns");
+  for (const MeasureDefinition& measure : measureDefinitions())
+    t.head(heading(measure), std::string(measure.key), true);
+  t.head("picture", "picture", false);
+  t.endRow();
   for (size_t i = 0; i < rows.size(); ++i) {
     const SweepRow& row = rows[i];
-    std::vector<std::string> mdCells{std::to_string(i + 1)};
-    std::vector<std::string> csvCells{std::to_string(i + 1), csvText(row.scenario.label)};
-    for (const Varied& v : row.scenario.varied) {
-      mdCells.push_back(mdText(v.value));
-      csvCells.push_back(csvText(v.value));
-    }
-    csvCells.push_back(row.done ? std::to_string(row.band) : "");
+    t.cells(std::to_string(i + 1), std::to_string(i + 1));
+    t.csvOnly(csvText(row.scenario.label));
+    for (const Varied& v : row.scenario.varied) t.cells(mdText(v.value), csvText(v.value));
+    t.csvOnly(row.done ? std::to_string(row.band) : "");
     for (const MeasureDefinition& measure : measureDefinitions()) {
       const double value = measure.value(row.measures);
-      mdCells.push_back(row.done ? shown(measure, value, false) : "failed");
-      csvCells.push_back(row.done ? csvCell(measure, value) : "");
+      t.cells(row.done ? shown(measure, value, false) : "failed",
+              row.done ? csvCell(measure, value) : "");
     }
-    mdCells.push_back(row.picture.empty() ? "" : "[picture](<" + row.picture + ">)");
-    csvCells.push_back(csvText(row.picture));
-    md += mdRow(mdCells);
-    csv += csvRow(csvCells);
+    t.cells(row.picture.empty() ? "" : "[picture](<" + row.picture + ">)", csvText(row.picture));
+    t.endRow();
   }
-  return saved(dir + "/table.md", md, why) && saved(dir + "/table.csv", csv, why) &&
-         saved(dir + "/summary.md", settingsSummary(rows), why) &&
-         saved(dir + "/summary.csv", summaryCsv(rows), why);
+  const Table summary = summaryTables(rows);
+  return saved(dir + "/table.md", t.md, why) && saved(dir + "/table.csv", t.csv, why) &&
+         saved(dir + "/summary.md", summary.md, why) &&
+         saved(dir + "/summary.csv", summary.csv, why);
 }
 
 }  // namespace robot

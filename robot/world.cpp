@@ -31,12 +31,9 @@ void World::step(int leftDuty, int rightDuty) {
   pose_.x += v * std::cos(mid) * dt_;
   pose_.y += v * std::sin(mid) * dt_;
   pose_.heading += omega * dt_;
-  const double fromX = ballX_;
-  const double fromY = ballY_;
   moveBall();
   push();
   t_ += dt_;
-  countGoal(fromX, fromY);
 }
 
 void World::moveBall() {
@@ -48,14 +45,6 @@ void World::moveBall() {
     ballVx_ *= slower;
     ballVy_ *= slower;
   }
-}
-
-// A goal: the centre crosses the line from the field's side, between the posts.
-void World::countGoal(double fromX, double fromY) {
-  const double line = field_.goalDistanceM;
-  if (scoredAt_ >= 0 || fromX >= line || ballX_ < line) return;
-  const double y = fromY + (ballY_ - fromY) * (line - fromX) / (ballX_ - fromX);
-  if (std::abs(y - field_.goalCentreM) <= field_.goalWidthM / 2) scoredAt_ = t_;
 }
 
 // The body, a disc round the axle's middle, moves the ball out of itself along the normal and

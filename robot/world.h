@@ -1,5 +1,5 @@
 // The field as the robot meets it: a differential-drive robot whose wheels follow the motors'
-// duties with a lag, a ball its body pushes, and a goal that counts the ball crossing its line.
+// duties with a lag, and a ball its body pushes (a goal is counted from the trace: measures.h).
 // Field frame and settings: scenario.h.
 #pragma once
 
@@ -25,13 +25,11 @@ class World {
   double rightSpeed() const { return right_; }
   double ballX() const { return ballX_; }
   double ballY() const { return ballY_; }
-  double scoredAt() const { return scoredAt_; }  // -1 until the ball crosses the goal line
 
  private:
   double wheelTarget(int duty) const;
   void moveBall();
   void push();
-  void countGoal(double fromX, double fromY);
 
   RobotSettings robot_;
   FieldSettings field_;
@@ -41,7 +39,6 @@ class World {
   double left_ = 0, right_ = 0;  // wheels' ground speeds, m/s
   double ballX_, ballY_;
   double ballVx_ = 0, ballVy_ = 0;
-  double scoredAt_ = -1;
 };
 
 }  // namespace robot

@@ -7,15 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <ctime>
 
 namespace {
-
-long long nowMs() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
 
 // Bytes still queued for sending, or 0 where the descriptor cannot tell.
 int queued(int fd) {
@@ -49,7 +42,7 @@ LineWait boundedWait(int fd, int ms, GiveUp giveUp, const sigset_t* watched, boo
     }
     unblocked = &during;
   }
-  const long long end = nowMs() + ms;
+  const long long end = monotonicMs() + ms;
   LineWait result = LineWait::timedOut;
   for (;;) {
     // What has been sent has been sent, whatever came meanwhile; a byte not yet written may be
@@ -62,7 +55,7 @@ LineWait boundedWait(int fd, int ms, GiveUp giveUp, const sigset_t* watched, boo
       result = LineWait::cancelled;
       break;
     }
-    const long long left = std::max(end - nowMs(), 0LL);
+    const long long left = std::max(end - monotonicMs(), 0LL);
     result = waitStep(fd, left, unblocked, forRoom);
     if (result != LineWait::timedOut || left == 0) break;
   }

@@ -5,6 +5,15 @@
 
 #include <signal.h>
 
+#include <ctime>
+
+// The monotonic clock's milliseconds, which the bounds and the reports of the line count in.
+inline long long monotonicMs() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
 // What a bounded wait came to.
 enum class LineWait {
   ready,      // the line has room for a byte, or has sent everything

@@ -7,17 +7,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
+
+#include "serial/line_bounds.h"
 
 namespace {
 
 constexpr long long pauseMs = 250;
-
-long long nowMs() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
 
 const char* describe(int error) {
   const char* text = strerrordesc_np(error);
@@ -73,13 +68,9 @@ void become(LinkReport& r, LinkState state, int error) {
   if (state == LinkState::working) r.everWorked = true;
 }
 
-}  // namespace
-
-namespace {
-
 void tellIfChanged(LinkReport& r, bool pause) {
   if (r.state == r.told && r.error == r.toldError) return;
-  const long long now = nowMs();
+  const long long now = monotonicMs();
   if (pause && r.told != LinkState::unknown && now - r.toldAtMs < pauseMs) return;
   say(r, r.told);
   if (r.state == LinkState::working) r.toldWorking = true;

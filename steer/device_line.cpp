@@ -89,13 +89,7 @@ void DeviceLine::clearForStop() {
   serialClose(fd);
 }
 
-void DeviceLine::tell(bool now) {
-  if (now) {
-    linkTellNow(link);
-  } else {
-    linkTell(link);
-  }
-}
+void DeviceLine::tell(bool now) { now ? linkTellNow(link) : linkTell(link); }
 
 const char* DeviceLine::whyNotSent() const {
   switch (link.state) {
@@ -123,10 +117,6 @@ void delay(int n) {
   while (start != noClock && now != noClock && now < end) now = std::clock();
 }
 
-std::int64_t MonotonicClock::nowMs() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<std::int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
+std::int64_t MonotonicClock::nowMs() { return monotonicMs(); }
 
 }  // namespace steer

@@ -1,7 +1,5 @@
 #include "steer/options.h"
 
-#include <sys/stat.h>
-
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -126,12 +124,6 @@ constexpr Settings approachDefaults = [] {
   return s;
 }();
 
-// A device path that exists must be a character device; one that does not may appear later.
-bool usableDevice(const char* path) {
-  struct stat st {};
-  return path[0] != '\0' && (stat(path, &st) != 0 || S_ISCHR(st.st_mode));
-}
-
 // Takes "--name VALUE" or "--name=VALUE" at args[i]; returns whether arg is that option, with
 // `value` null when the value is missing. The value points into args.
 bool option(const char* name, Args args, size_t& i, const char*& value) {
@@ -166,7 +158,7 @@ bool takeOption(Args args, size_t& i, Options& o, bool (&given)[numberOptionCoun
   }
   if (option("--device", args, i, value)) {
     if (value == nullptr) return refuse(o, "option needs a device path:", arg);
-    if (!usableDevice(value)) {
+    if (!cli::usableDevice(value)) {
       return refuse(o, "--device takes a character device (or one yet to appear), not", value);
     }
     s.device = value;

@@ -14,7 +14,6 @@
 #include "robot/measures.h"
 #include "robot/report.h"
 #include "robot/scenario.h"
-#include "robot/scenario_json.h"
 #include "robot/sweep_report.h"
 
 namespace {

@@ -115,13 +115,20 @@ TEST(Producer, BallOutOfViewKeepsOrRemovesBTxt) {
 // The robot drives straight into a ball; the ball scores only between the posts.
 TEST(World, PushedBallScoresOnlyBetweenThePosts) {
   for (const double goalCentre : {0.0, 0.35, -0.35}) {
-    robot::Scenario s;
-    s.field.goalCentreM = goalCentre;
-    robot::World world(s);
-    while (world.time() < 8 && world.scoredAt() < 0) world.step(255, 255);
-    const bool between = std::abs(goalCentre) < s.field.goalWidthM / 2;
-    EXPECT_EQ(world.scoredAt() > 0, between) << "goal centred at y = " << goalCentre;
-    EXPECT_GT(world.ballX(), s.field.goalDistanceM - 0.01) << "the ball was pushed to the line";
+    robot::Run run;
+    const robot::FieldSettings& f = run.scenario.field;
+    run.scenario.field.goalCentreM = goalCentre;
+    robot::World world(run.scenario);
+    while (world.time() < 8) {
+      world.step(255, 255);
+      robot::Sample& s = run.samples.emplace_back();
+      s.t = world.time();
+      s.ballX = world.ballX();
+      s.ballY = world.ballY();
+    }
+    const bool between = std::abs(goalCentre) < f.goalWidthM / 2;
+    EXPECT_EQ(robot::measure(run).scored, between) << "goal centred at y = " << goalCentre;
+    EXPECT_GT(world.ballX(), f.goalDistanceM - 0.01) << "the ball was pushed to the line";
   }
 }
 
