@@ -34,6 +34,10 @@ void linkTell(LinkReport& r);
 // Tells a change that waits, without waiting for the pause: for the program's last word.
 void linkTellNow(LinkReport& r);
 
+// What errno value `error` means, as strerror tells it but never translated; "unknown error" for
+// a value it does not know. Allocates nothing.
+const char* errorText(int error);
+
 // Writes into `out` the serial devices that exist in /dev (ttyUSB*, ttyACM*), blank-separated,
 // or "" when there are none; allocates nothing.
 void serialDevicesHere(char* out, unsigned long size);
