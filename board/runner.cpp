@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <system_error>
+#include <utility>
 
 #include "board/runner_child.h"
 
@@ -47,20 +48,23 @@ void setTerminalGroup(int terminal, pid_t group) {
 
 Launched launch(const Launch& how) {
   Launched result;
-  if (how.argv.empty() || (!how.device.empty() && how.device.rfind("/dev/", 0) != 0)) {
-    result.failure = Launched::Failure::program;
-    result.why = how.argv.empty() ? "no program" : how.device + " is not under /dev";
+  const auto failed = [&result](Launched::Failure failure, int error, std::string why) {
+    result.failure = failure;
+    result.error = error;
+    result.why = std::move(why);
     return result;
+  };
+  if (how.argv.empty() || (!how.device.empty() && how.device.rfind("/dev/", 0) != 0)) {
+    return failed(Launched::Failure::program, 0,
+                  how.argv.empty() ? "no program" : how.device + " is not under /dev");
   }
   std::vector<char*> argv;
   for (const std::string& arg : how.argv) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) {
-    result.failure = Launched::Failure::sandbox;
-    result.error = errno;
-    result.why = std::string("pipe: ") + std::generic_category().message(errno);
-    return result;
+    return failed(Launched::Failure::sandbox, errno,
+                  std::string("pipe: ") + std::generic_category().message(errno));
   }
   const ChildPlan plan{argv.data(),
                        how.privateDev,
@@ -85,10 +89,8 @@ Launched launch(const Launch& how) {
   close(report[1]);
   if (result.pid < 0) {
     close(report[0]);
-    result.failure = Launched::Failure::sandbox;
-    result.error = forkError;
-    result.why = std::string("fork: ") + std::generic_category().message(forkError);
-    return result;
+    return failed(Launched::Failure::sandbox, forkError,
+                  std::string("fork: ") + std::generic_category().message(forkError));
   }
   // Done here as well as in the child, so that neither has to wait for the other.
   if (how.ownGroup) setpgid(result.pid, result.pid);
@@ -105,10 +107,8 @@ Launched launch(const Launch& how) {
   waitpid(result.pid, &result.status, 0);
   if (how.ownGroup && how.foreground && how.in >= 0) setTerminalGroup(how.in, getpgrp());
   what.step[sizeof what.step - 1] = '\0';
-  result.failure = what.sandbox ? Launched::Failure::sandbox : Launched::Failure::program;
-  result.error = what.error;
-  result.why = std::string(what.step) + ": " + std::generic_category().message(what.error);
-  return result;
+  return failed(what.sandbox ? Launched::Failure::sandbox : Launched::Failure::program, what.error,
+                std::string(what.step) + ": " + std::generic_category().message(what.error));
 }
 
 namespace {

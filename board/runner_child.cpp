@@ -62,10 +62,6 @@ void bind(const ChildPlan& plan, int fd, const char* target) {
   close(fd);
 }
 
-void link(const ChildPlan& plan, const char* to, const char* at) {
-  if (symlink(to, at) != 0) fail(plan, true, at);
-}
-
 // Makes the folders above `path`, for a node such as /dev/serial/by-id/usb-board.
 void makeFoldersAbove(const ChildPlan& plan, const char* path) {
   char folder[4096];
@@ -99,11 +95,14 @@ void makePrivateDev(const ChildPlan& plan) {
                                             "newinstance,ptmxmode=0666,mode=0620") != 0) {
     fail(plan, true, "mount devpts on /dev/pts");
   }
-  link(plan, "pts/ptmx", "/dev/ptmx");
-  link(plan, "/proc/self/fd", "/dev/fd");
-  link(plan, "/proc/self/fd/0", "/dev/stdin");
-  link(plan, "/proc/self/fd/1", "/dev/stdout");
-  link(plan, "/proc/self/fd/2", "/dev/stderr");
+  const char* const links[][2] = {{"pts/ptmx", "/dev/ptmx"},
+                                  {"/proc/self/fd", "/dev/fd"},
+                                  {"/proc/self/fd/0", "/dev/stdin"},
+                                  {"/proc/self/fd/1", "/dev/stdout"},
+                                  {"/proc/self/fd/2", "/dev/stderr"}};
+  for (const auto& [to, at] : links) {
+    if (symlink(to, at) != 0) fail(plan, true, at);
+  }
   if (board) {
     makeFoldersAbove(plan, plan.device);
     bind(plan, line, plan.device);

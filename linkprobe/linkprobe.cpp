@@ -8,7 +8,6 @@
 #include <string_view>
 
 #include "cli/value_option.h"
-#include "serial/line_bounds.h"
 #include "serial/line_speeds.h"
 #include "serial/link_report.h"
 #include "serial/serial_line.h"
@@ -80,29 +79,9 @@ int main(int argc, char* argv[]) {
       linkOpenFailed(link, errno);
       continue;
     }
-    makeWritesNonBlocking(fd);
-    LineWait wait = LineWait::ready;
-    int error = EAGAIN;
-    while (error == EAGAIN &&
-           (wait = waitForRoom(fd, byteBoundMs, nullptr, nullptr)) == LineWait::ready) {
-      errno = 0;
-      serialPutchar(fd, buff[1]);
-      error = errno;
-    }
-    if (wait == LineWait::ready) {
-      if (error != 0 && error != EINTR) {
-        linkWriteFailed(link, error);
-        wait = LineWait::failed;
-      } else {
-        wait = waitUntilSent(fd, byteBoundMs, nullptr, nullptr);
-      }
-    }
-    if (wait == LineWait::ready) {
-      linkWorked(link);
-    } else {
-      if (wait == LineWait::timedOut) linkStuck(link);
-      discardOutput(fd);
-    }
+    sendByte(
+        link, fd, [] { return byteBoundMs; }, [] { serialPutchar(fd, buff[1]); }, [] {}, nullptr,
+        nullptr);
     serialClose(fd);
     linkTell(link);
   }

@@ -64,6 +64,7 @@ void lockstepRuns(const std::vector<RunPlan>& plans, size_t jobs,
   };
   std::vector<std::promise<Outcome>> outcomes(plans.size());
   std::vector<std::future<Outcome>> ended;
+  ended.reserve(plans.size());
   for (std::promise<Outcome>& outcome : outcomes) ended.push_back(outcome.get_future());
   std::atomic<size_t> next{0};
   const auto work = [&] {
@@ -109,11 +110,9 @@ int runSweep(const Options& o, const std::vector<RunPlan>& plans, const std::str
   }
   std::vector<SweepRow> rows(plans.size());
   for (size_t i = 0; i < plans.size(); ++i) rows[i].scenario = plans[i].scenario;
-  std::vector<bool> ended(plans.size());
-  size_t told = 0;  // runs told so far, in order whatever order they end in
   int status = runsDone;
+  // Each run is handed over in the plans' order, and told then.
   const auto finished = [&](size_t i, Run* run) {
-    ended[i] = true;
     if (run == nullptr && status == runsDone) status = runFailed;
     if (run != nullptr) {
       const Outputs out{numbered(dir, i, ".csv"), numbered(dir, i, ".png"),
@@ -122,8 +121,7 @@ int runSweep(const Options& o, const std::vector<RunPlan>& plans, const std::str
       rows[i] = {run->scenario, true, run->band, run->measures,
                  std::filesystem::path(out.picture).filename().string()};
     }
-    for (; told < rows.size() && ended[told]; ++told)
-      (void)std::fputs(runLine(told, rows).c_str(), stdout);
+    (void)std::fputs(runLine(i, rows).c_str(), stdout);
     (void)std::fflush(stdout);
   };
   if (o.lockstep) {

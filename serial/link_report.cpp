@@ -14,11 +14,6 @@ namespace {
 
 constexpr long long pauseMs = 250;
 
-const char* describe(int error) {
-  const char* text = strerrordesc_np(error);
-  return text != nullptr ? text : "unknown error";
-}
-
 void say(const LinkReport& r, LinkState was) {
   char devices[256];
   switch (r.state) {
@@ -47,11 +42,11 @@ void say(const LinkReport& r, LinkState was) {
       return;
     case LinkState::openFailed:
       (void)std::fprintf(stderr, "%s: cannot open %s: %s; the board is not getting %s\n", r.program,
-                         r.device, describe(r.error), r.gets);
+                         r.device, errorText(r.error), r.gets);
       return;
     case LinkState::writeFailed:
       (void)std::fprintf(stderr, "%s: writing to %s failed: %s; the board is not getting %s\n",
-                         r.program, r.device, describe(r.error), r.gets);
+                         r.program, r.device, errorText(r.error), r.gets);
       return;
     case LinkState::stuck:
       (void)std::fprintf(stderr,
@@ -80,6 +75,11 @@ void tellIfChanged(LinkReport& r, bool pause) {
 }
 
 }  // namespace
+
+const char* errorText(int error) {
+  const char* text = strerrordesc_np(error);
+  return text != nullptr ? text : "unknown error";
+}
 
 void linkTell(LinkReport& r) { tellIfChanged(r, true); }
 

@@ -48,32 +48,10 @@ ByteFate DeviceLine::send(int byte, bool isStop, std::int64_t endingByMs) {
   const GiveUp giveUp = isStop ? nullptr : commandGivenUp;
   ByteFate fate = ByteFate::notSent;
   if (isStop || (exit == 0 && suspendPending == 0)) {
-    makeWritesNonBlocking(fd);
-    LineWait wait = LineWait::ready;
-    int error = EAGAIN;
-    // A write that finds the room gone meanwhile waits for room again.
-    while (error == EAGAIN &&
-           (wait = waitForRoom(fd, byteBound(endingByMs), giveUp, &watched_)) == LineWait::ready) {
-      errno = 0;
-      serialPrintf(fd, "%c", byte);
-      error = errno;
-    }
-    if (wait == LineWait::ready) {
-      delay(byteWait);
-      if (error != 0 && error != EINTR) {
-        linkWriteFailed(link, error);
-        wait = LineWait::failed;
-      } else {
-        wait = waitUntilSent(fd, byteBound(endingByMs), giveUp, &watched_);
-      }
-    }
-    if (wait == LineWait::ready) {
-      linkWorked(link);
-      fate = ByteFate::sent;
-    } else {
-      if (wait == LineWait::timedOut) linkStuck(link);
-      discardOutput(fd);
-    }
+    const auto bound = [&] { return byteBound(endingByMs); };
+    const auto write = [this, byte] { serialPrintf(fd, "%c", byte); };
+    const auto wrote = [] { delay(byteWait); };
+    if (sendByte(link, fd, bound, write, wrote, giveUp, &watched_)) fate = ByteFate::sent;
   }
   serialClose(fd);
   return fate;

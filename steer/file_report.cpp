@@ -1,7 +1,8 @@
 #include "steer/file_report.h"
 
 #include <cstdio>
-#include <cstring>
+
+#include "serial/link_report.h"
 
 namespace steer {
 
@@ -23,13 +24,10 @@ void tell(const FileReport& r) {
       (void)std::fprintf(r.to, "steer: %s is missing; %s\n", r.name,
                          keeping(r, "keeping its last values", "waiting for it"));
       return;
-    case FileProblem::unreadable: {
-      const char* text = strerrordesc_np(r.error);
-      (void)std::fprintf(r.to, "steer: cannot read %s: %s; %s\n", r.name,
-                         text != nullptr ? text : "unknown error",
+    case FileProblem::unreadable:
+      (void)std::fprintf(r.to, "steer: cannot read %s: %s; %s\n", r.name, errorText(r.error),
                          keeping(r, "keeping its last values", "waiting for it"));
       return;
-    }
     case FileProblem::incomplete:
       (void)std::fprintf(
           r.to, "steer: %s holds less than %s; %s\n", r.name, r.incomplete,

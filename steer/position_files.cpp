@@ -11,19 +11,15 @@ PositionFiles::PositionFiles(const std::string& folder)
 // What a read came to: the file missing or unreadable, or the number of values it held. A file
 // that was only read loses nothing when closing fails.
 FileRead PositionFiles::finishRead(int values, int wanted) {
-  FileRead r;
   if (f == nullptr) {
-    r.problem = errno == ENOENT ? FileProblem::missing : FileProblem::unreadable;
-    r.error = errno;
-    return r;
+    return {0, errno == ENOENT ? FileProblem::missing : FileProblem::unreadable, errno};
   }
-  r.values = values;
-  if (std::ferror(f) != 0) {
-    r.problem = FileProblem::unreadable;
-    r.error = errno;
-  } else {
-    r.problem = values == wanted ? FileProblem::none : FileProblem::incomplete;
-  }
+  const bool failed = std::ferror(f) != 0;
+  const FileRead r{values,
+                   failed             ? FileProblem::unreadable
+                   : values == wanted ? FileProblem::none
+                                      : FileProblem::incomplete,
+                   failed ? errno : 0};
   (void)std::fclose(f);
   f = nullptr;
   return r;
