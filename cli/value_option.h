@@ -1,7 +1,7 @@
 // How the programs read an option that takes a value: "--name VALUE" or "--name=VALUE". One
 // reader for steer, virtual-board and virtual-robot, our own rather than getopt_long: it keeps no
 // state between calls (lockstep reads steer's options on several threads at once), takes
-// argument vectors of C strings and of std::string alike, and allocates nothing.
+// argument vectors of C strings and of std::string alike; `valueOption` allocates nothing.
 #pragma once
 
 #include <sys/stat.h>
