@@ -83,8 +83,10 @@ bool writeTrace(const Run& run, const std::string& csvPath, std::string& why) {
     for (const double v : {s.x, s.y, s.heading, s.leftSpeed, s.rightSpeed, s.ballX, s.ballY})
       text += "," + fixed(v, 4);
     for (const double v : {s.u, s.goalColumn}) text += "," + fixed(v, 2);
-    text += "," + std::to_string(s.leftDuty) + "," + std::to_string(s.rightDuty) + "," + codes +
-            "," + powers + "\n";
+    for (const std::string& field :
+         {std::to_string(s.leftDuty), std::to_string(s.rightDuty), codes, powers})
+      text.append(",").append(field);
+    text += '\n';
   }
   return saved(csvPath, text, why);
 }

@@ -241,7 +241,8 @@ bool loadScenarios(const std::string& path, std::vector<Scenario>& runs, std::st
   if (!good) return failed(why, path + ":" + std::to_string(failure.line) + ": " + failure.what);
   for (const auto& [line, what] : unlikely)
     if (warnings != nullptr)
-      warnings->push_back(path + ":" + std::to_string(line) + ": warning: " + what);
+      warnings->push_back(
+          std::string(path).append(":").append(std::to_string(line)).append(": warning: ") + what);
   // The file's order; the last listed varies fastest.
   std::stable_sort(axes.begin(), axes.end(),
                    [](const Axis& a, const Axis& b) { return a.at < b.at; });
