@@ -19,8 +19,13 @@ const char* meaning(int code) {
 
 std::string hex(const Event& e) {
   char text[8];
-  (void)std::snprintf(text, sizeof text, "%02x %02x", e.bytes[0], e.bytes[1]);
-  return std::string(text, e.size == 2 ? 5 : 2);
+  // A one-byte event's second byte was never on the line: it is not read.
+  if (e.size == 2) {
+    (void)std::snprintf(text, sizeof text, "%02x %02x", e.bytes[0], e.bytes[1]);
+  } else {
+    (void)std::snprintf(text, sizeof text, "%02x", e.bytes[0]);
+  }
+  return text;
 }
 
 std::string what(const Event& e, bool cutOff) {

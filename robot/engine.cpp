@@ -57,9 +57,18 @@ void Engine::stepWorld() {
     constexpr Nanos sampleEvery = 1'000'000;
     nextSample_ = (at / sampleEvery + 1) * sampleEvery;
     const Pose& pose = world_.pose();
-    run_.samples.push_back({static_cast<double>(at) / 1e9, pose.x, pose.y, pose.heading,
-                            world_.leftSpeed(), world_.rightSpeed(), world_.ballX(), world_.ballY(),
-                            producer_.u(), producer_.goalColumn(), leftDuty, rightDuty});
+    run_.samples.push_back({.t = static_cast<double>(at) / 1e9,
+                            .x = pose.x,
+                            .y = pose.y,
+                            .heading = pose.heading,
+                            .leftSpeed = world_.leftSpeed(),
+                            .rightSpeed = world_.rightSpeed(),
+                            .ballX = world_.ballX(),
+                            .ballY = world_.ballY(),
+                            .u = producer_.u(),
+                            .goalColumn = producer_.goalColumn(),
+                            .leftDuty = leftDuty,
+                            .rightDuty = rightDuty});
   }
   world_.step(leftDuty, rightDuty);
   ++steps_;

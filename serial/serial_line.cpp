@@ -47,7 +47,11 @@ extern "C" int serialOpen(const char* device, int baud) {
   const int fd = open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -1;
   // A terminal is set up; then the descriptor blocks again.
-  const int flags = isatty(fd) != 1 || setLine(fd, speed) ? fcntl(fd, F_GETFL) : -1;
+  if (isatty(fd) == 1 && !setLine(fd, speed)) {
+    close(fd);
+    return -1;
+  }
+  const int flags = fcntl(fd, F_GETFL);
   if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     close(fd);
     return -1;
