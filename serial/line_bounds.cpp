@@ -78,4 +78,6 @@ void makeWritesNonBlocking(int fd) {
   if (flags >= 0) (void)fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
-void discardOutput(int fd) { (void)tcflush(fd, TCOFLUSH); }
+void discardOutput(int fd) {
+  if (queued(fd) > 0) (void)tcflush(fd, TCOFLUSH);
+}

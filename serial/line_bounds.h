@@ -40,5 +40,6 @@ LineWait waitUntilSent(int fd, int ms, GiveUp giveUp, const sigset_t* watched);
 void makeWritesNonBlocking(int fd);
 
 // Throws away what waits to be sent on `fd`, so that closing it does not wait for a line that
-// takes nothing, and a later byte is not queued behind it.
+// takes nothing, and a later byte is not queued behind it. Does nothing when nothing waits: a
+// pseudo-terminal's flush would take back bytes already sent that its reader has not yet read.
 void discardOutput(int fd);

@@ -3,6 +3,7 @@
 #include "serial/line_bounds.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdarg>
+#include <string>
 
 #include "serial/link_report.h"
 
@@ -106,6 +108,37 @@ TEST_F(BoundedLine, AWatchedSignalLetsTheCallerGiveUpAtOnce) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
   sigaction(SIGUSR1, &before, nullptr);
+}
+
+// A pseudo-terminal's flush also takes back what its reader has not yet taken in, as a real line
+// never could once it was sent; 5000 bytes are more than the reader's buffer holds, so some wait.
+TEST_F(BoundedLine, AByteGivenUpTakesBackNothingSentBeforeItButEmptiesALineThatHoldsBytes) {
+  const std::string sent(5000, 'x');
+  makeWritesNonBlocking(slave);
+  const auto arrived = [&](int patienceMs) {
+    std::string got;
+    char buffer[1024];
+    pollfd p{master, POLLIN, 0};
+    while (got.size() < sent.size() && poll(&p, 1, patienceMs) == 1) {
+      const ssize_t n = read(master, buffer, sizeof buffer);
+      if (n <= 0) break;
+      got.append(buffer, static_cast<size_t>(n));
+    }
+    return got.size();
+  };
+  LinkReport r{"steer", "/dev/ttyX", "commands", "", 500};
+  for (const int queued : {-1, 1}) {
+    queuedBytes = queued;
+    ASSERT_EQ(write(slave, sent.data(), sent.size()), static_cast<ssize_t>(sent.size()));
+    EXPECT_FALSE(sendByte(
+        r, slave, [] { return 500; }, [] {}, [] {}, [] { return true; }, nullptr));
+    queuedBytes = -1;
+    if (queued < 0) {
+      EXPECT_EQ(arrived(5000), sent.size());
+    } else {
+      EXPECT_LT(arrived(100), sent.size());  // shorter patience only reads less
+    }
+  }
 }
 
 TEST(LinkReport, TellsEachChangeOnceAndAFlappingLineAtMostFourTimesASecond) {
