@@ -20,7 +20,9 @@ using Args = std::span<const char* const>;
 
 constexpr const char* usage =
     "Usage: steer [--device PATH] [--stale-after MS] [--band PX] [--turn-power N]\n"
-    "             [--drive-power N]\n"
+    "             [--drive-power N] [--approach [--aim-gain PCT] [--aim-limit PX]\n"
+    "             [--near-row ROW] [--line-up DEG] [--arc-power N] [--spin-rate DEG/S]\n"
+    "             [--view DEG] [--latency MS]]\n"
     "       steer --help | --version\n";
 
 constexpr const char* help =
