@@ -54,4 +54,20 @@ inline bool usableDevice(const char* path) {
   return path[0] != '\0' && (stat(path, &st) != 0 || S_ISCHR(st.st_mode));
 }
 
+// Whether args[i] (C strings) is "--device PATH" or "--device=PATH"; if so, takes it. `path`
+// then points into args, or, with the value missing, at the option; `why` is null, or says why
+// `path` is refused.
+template <typename Args>
+bool deviceOption(const Args& args, std::size_t& i, const char*& path, const char*& why) {
+  const char* arg = args[i];
+  std::string_view value;
+  bool missing = false;
+  if (!valueOption("--device", args, i, value, missing)) return false;
+  path = missing ? arg : value.data();  // the rest of a C string
+  why = missing              ? "option needs a device path:"
+        : usableDevice(path) ? nullptr
+                             : "--device takes a character device (or one yet to appear), not";
+  return true;
+}
+
 }  // namespace cli

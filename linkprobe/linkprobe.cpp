@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <span>
-#include <string_view>
 
 #include "cli/value_option.h"
 #include "serial/line_speeds.h"
@@ -52,14 +51,10 @@ int readArguments(int argc, char* argv[]) {
       std::printf("linkprobe %s\n", STEER_VERSION);
       return 0;
     }
-    std::string_view value;
-    bool missing = false;
-    if (!cli::valueOption("--device", args, i, value, missing))
+    const char* why = nullptr;
+    if (!cli::deviceOption(args, i, device, why))
       return refuse(arg[0] == '-' ? "unknown option" : "unexpected argument", arg);
-    if (missing) return refuse("option needs a device path:", arg);
-    if (!cli::usableDevice(value.data()))
-      return refuse("--device takes a character device (or one yet to appear), not", value.data());
-    device = value.data();
+    if (why != nullptr) return refuse(why, device);
   }
   return -1;
 }

@@ -75,7 +75,7 @@ constexpr std::array kDefinitions{
 std::string fixed(double value, int digits, const char* none) {
   if (std::isnan(value)) return none;
   std::array<char, 48> text{};
-  (void)std::snprintf(text.data(), text.size(), "%.*f", digits, value + 0.0);
+  (void)std::snprintf(text.data(), text.size(), "%.*f", digits, value + 0.0);  // no "-0"
   return text.data();
 }
 
@@ -129,7 +129,6 @@ std::string shown(const MeasureDefinition& measure, double value, bool withUnit)
 }
 
 std::string csvCell(const MeasureDefinition& measure, double value) {
-  if (std::isnan(value)) return "";
   switch (measure.reading) {
     case Reading::yesNo:
     case Reading::count:

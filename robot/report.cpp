@@ -69,6 +69,10 @@ bool writeTrace(const Run& run, const std::string& csvPath, std::string& why) {
       "t_s,x_m,y_m,heading_rad,left_speed_m_per_s,right_speed_m_per_s,ball_x_m,ball_y_m,u,"
       "goal_column,left_duty,right_duty,code,power\n";
   size_t next = 0;  // the first event not yet in a row
+  const auto field = [&text](const std::string& value) {
+    text += ',';
+    text += value;
+  };
   for (size_t i = 0; i < run.samples.size(); ++i) {
     const Sample& s = run.samples[i];
     // An event belongs to the first sample at or after it; those after the last to the last.
@@ -81,11 +85,12 @@ bool writeTrace(const Run& run, const std::string& csvPath, std::string& why) {
     }
     text += fixed(s.t, 3);
     for (const double v : {s.x, s.y, s.heading, s.leftSpeed, s.rightSpeed, s.ballX, s.ballY})
-      text += "," + fixed(v, 4);
-    for (const double v : {s.u, s.goalColumn}) text += "," + fixed(v, 2);
-    for (const std::string& field :
-         {std::to_string(s.leftDuty), std::to_string(s.rightDuty), codes, powers})
-      text.append(",").append(field);
+      field(fixed(v, 4));
+    for (const double v : {s.u, s.goalColumn}) field(fixed(v, 2));
+    field(std::to_string(s.leftDuty));
+    field(std::to_string(s.rightDuty));
+    field(codes);
+    field(powers);
     text += '\n';
   }
   return saved(csvPath, text, why);

@@ -10,9 +10,6 @@
 
 namespace robot {
 
-// A scenario's settings as JSON, under the keys of its file ({"robot": {"wheel_base_m": ...}}).
-nlohmann::json scenarioJson(const Scenario& scenario);
-
 // A few lines for a person, each ending in a newline: the scenario's key settings and every
 // measure.
 std::string summaryText(const Run& run);

@@ -12,8 +12,6 @@
 #include <string_view>
 #include <utility>
 
-#include "robot/report.h"
-
 namespace robot {
 namespace {
 
@@ -226,9 +224,10 @@ std::string number(double value, const char* unit) {
 
 std::string unlikelyValue(std::string_view section, std::string_view key, const toml::node& node) {
   const std::optional<double> given = numberIn(node);
-  if (!given) return {};
+  const Setting* setting = find(section, key);
+  if (!given || setting == nullptr) return {};
   const double value = *given;
-  const Usual& usual = find(section, key)->usual;
+  const Usual& usual = setting->usual;
   if (usual.unit.empty() || (value >= usual.low && value <= usual.high)) return {};
   const std::string unit(usual.unit);
   return std::string(section) + "." + std::string(key) + " = " + number(value) + " " + unit +
@@ -268,13 +267,12 @@ bool applySetting(std::string_view section, std::string_view key, const toml::no
     const auto* text = node.as_string();
     return text == nullptr ? wrong("a string") : setting.text(s, text->get(), folder, why);
   }
-  const auto* whole = node.as_integer();
-  const auto* real = node.as_floating_point();
-  if (setting.whole != nullptr && real != nullptr)
-    return failed(why, name + " must be a whole number, not " + number(real->get()));
-  if (setting.whole != nullptr && whole == nullptr) return wrong("a whole number");
-  if (whole == nullptr && real == nullptr) return wrong("a number");
-  const double value = whole != nullptr ? static_cast<double>(whole->get()) : real->get();
+  const std::optional<double> given = numberIn(node);
+  if (setting.whole != nullptr && node.is_floating_point())
+    return failed(why, name + " must be a whole number, not " + number(*given));
+  if (setting.whole != nullptr && !node.is_integer()) return wrong("a whole number");
+  if (!given) return wrong("a number");
+  const double value = *given;
   if (!fits(value, setting.limits))
     return failed(why, name + " must be " + allowed(setting.limits) + ", not " + number(value));
   if (setting.whole != nullptr) setting.whole(s) = static_cast<int>(value);

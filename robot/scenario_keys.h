@@ -5,6 +5,7 @@
 #include <toml++/toml.h>
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,12 +27,15 @@ std::string keysOf(std::string_view section);      // "a, b, c", to tell a user 
 std::string_view sectionOf(std::string_view key);  // the section that has this key, or ""
 
 // A warning, "section.key = VALUE UNIT is unusual (...)", for a number outside what the key
-// usually takes; empty when it is usual or the key has no usual range.
+// usually takes; empty when it is usual, or the key is unknown or has no usual range.
 std::string unlikelyValue(std::string_view section, std::string_view key, const toml::node& node);
 
 // Sets a known key from its value, or returns false with "section.key must be ..." in `why`.
 // A relative firmware path is taken from `folder`.
 bool applySetting(std::string_view section, std::string_view key, const toml::node& node,
                   const std::filesystem::path& folder, Scenario& scenario, std::string& why);
+
+// A scenario's settings as JSON, under the keys of its file ({"robot": {"wheel_base_m": ...}}).
+nlohmann::json scenarioJson(const Scenario& scenario);
 
 }  // namespace robot

@@ -158,11 +158,8 @@ bool takeOption(Args args, size_t& i, Options& o, bool (&given)[numberOptionCoun
     return readWhole(value, 1, INT_MAX, s.staleAfter) ||
            refuse(o, "--stale-after takes a whole number of milliseconds, 1 or more, not", value);
   }
-  if (option("--device", args, i, value)) {
-    if (value == nullptr) return refuse(o, "option needs a device path:", arg);
-    if (!cli::usableDevice(value)) {
-      return refuse(o, "--device takes a character device (or one yet to appear), not", value);
-    }
+  if (const char* why = nullptr; cli::deviceOption(args, i, value, why)) {
+    if (why != nullptr) return refuse(o, why, value);
     s.device = value;
     return true;
   }

@@ -14,6 +14,7 @@
 #include "robot/measures.h"
 #include "robot/report.h"
 #include "robot/scenario.h"
+#include "robot/scenario_keys.h"
 #include "robot/sweep_report.h"
 
 namespace {

@@ -467,16 +467,17 @@ TEST(Program, SweepsFileEachRunUnderItsOwnNumber) {
 // --approach finds the ball, circles it in arcs until the goal is beyond it, and pushes it in, on
 // the slow robot with its defaults and on the fast one with the settings its example gives.
 TEST(Lockstep, ApproachScoresFromOffToTheSide) {
+  std::vector<robot::Scenario> fast;
+  std::string why;
+  ASSERT_TRUE(robot::loadScenarios(EXAMPLES_DIR "/scenarios/approach-fast-robot.toml", fast, why))
+      << why;
   const struct {
     double bearingDeg, topSpeed;
     std::vector<std::string> options;
     double scoredS;
   } cases[] = {
       {90, 0.3, {"--approach"}, 16.8},
-      {45,
-       0.8,
-       {"--approach", "--spin-rate", "611", "--turn-power", "15", "--arc-power", "70"},
-       8.8},
+      {45, 0.8, robot::steerArguments(fast.at(0).steer), 8.8},
   };
   for (const auto& c : cases) {
     robot::RunPlan plan = aheadPlan(20);
@@ -485,7 +486,6 @@ TEST(Lockstep, ApproachScoresFromOffToTheSide) {
     plan.scenario.camera.outOfView = robot::OutOfView::searchRight;
     plan.steerArgs = c.options;
     robot::Run run;
-    std::string why;
     ASSERT_TRUE(robot::runLockstep(plan, run, why)) << why;
     const robot::Measures m = robot::measure(run);
     EXPECT_TRUE(m.scored) << c.topSpeed;
